@@ -1,0 +1,52 @@
+#include "ucTime.h"
+
+#include <ctime>
+#include <cstdio>
+
+namespace kelvane {
+
+Clock SystemClock() {
+  return [] { return std::chrono::system_clock::now(); };
+}
+
+LocalTime ToLocalTime(TimePoint when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm tm {};
+  ::localtime_r(&seconds, &tm);
+  const auto sinceEpoch = when.time_since_epoch();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch) -
+                  std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+  LocalTime result;
+  result.Year = tm.tm_year + 1900;
+  result.Month = tm.tm_mon + 1;
+  result.Day = tm.tm_mday;
+  result.Hour = tm.tm_hour;
+  result.Minute = tm.tm_min;
+  result.Second = tm.tm_sec;
+  result.Millisecond = static_cast<int>((ms.count() + 1000) % 1000);
+  result.DayOfWeek = tm.tm_wday;
+  result.IsDaylightTime = tm.tm_isdst > 0;
+  result.UtcOffsetSeconds = tm.tm_gmtoff;
+  return result;
+}
+
+const char* EnglishMonthAbbreviation(int month) {
+  static const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  return month >= 1 && month <= 12 ? names[month - 1] : "";
+}
+
+std::string FormatTimeStamp(const LocalTime& time) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d:%02d:%02d", time.Day,
+                EnglishMonthAbbreviation(time.Month), time.Year, time.Hour, time.Minute, time.Second);
+  return buffer;
+}
+
+std::string FormatFileDate(const LocalTime& time) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", time.Year, time.Month, time.Day);
+  return buffer;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Set-up, build, demo and test entry point for Kelvane.
+#   setup.sh install   install the Debian packages the project needs (idempotent)
+#   setup.sh build     configure and build (preset: $KELVANE_PRESET, default "release")
+#   setup.sh demo      install + build + run the service on a demo configuration
+#   setup.sh test      build with the sanitizer preset and run the whole test suite
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev
+  openssl libssl-dev
+  libboost-dev
+  qt6-base-dev libgl-dev
+  libsystemd-dev libcap-dev
+  iputils-ping curl
+)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: all packages present"
+    return
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  as_root apt-get update
+  as_root apt-get install -y "${packages[@]}"
+}
+
+build() {
+  local preset="${1:-${KELVANE_PRESET:-release}}"
+  cd "$root"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+}
+
+case "${1:-}" in
+  install) install_packages ;;
+  build) build "${2:-}" ;;
+  demo)
+    install_packages
+    build release
+    exec "$here/demo.sh" "$root/build/release"
+    ;;
+  test)
+    build asan
+    cd "$root"
+    ctest --preset asan
+    ;;
+  *) echo "usage: $0 install|build [preset]|demo|test" >&2; exit 2 ;;
+esac
