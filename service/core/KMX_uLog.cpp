@@ -255,7 +255,9 @@ std::string TLog::FindLastUsage(const std::string& fileName, std::string_view us
     return std::string();
   }
   // The tabs on both sides keep "admin" from matching "sysadmin" or "admin2".
-  const std::string key = "\t" + std::string(userName) + "\t";
+  std::string key;
+  key.reserve(userName.size() + 2);
+  key.append("\t").append(userName).append("\t");
   const std::vector<std::string_view> lines = SplitLines(content);
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     const size_t pos = FindIgnoringAsciiCase(*line, key);
