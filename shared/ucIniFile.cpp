@@ -19,8 +19,11 @@ std::string_view Trim(std::string_view text) {
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Calls Visit for each line of Text; CR LF, LF and a lone CR all end a line.
+// A UTF-8 byte-order mark, which some editors put first, would otherwise hide
+// the first section line.
 template <typename Visitor>
 void ForEachLine(std::string_view text, Visitor&& visit) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t end = text.find_first_of("\r\n", pos);

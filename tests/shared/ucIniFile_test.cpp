@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReadCase{"CommentLineIsNoEntry", "[S]\n;Key=commented\n", "S", "Key", "<default>"},
         TReadCase{"LinesBeforeTheFirstSectionIgnored", "Key=outside\n[S]\n", "S", "Key", "<default>"},
         TReadCase{"LoneCarriageReturnsEndLines", "[S]\rA=1\rKey=2\r", "S", "Key", "2"},
+        TReadCase{"ByteOrderMarkBeforeTheFirstSectionIgnored", "\xEF\xBB\xBF[S]\nKey=1\n", "S", "Key", "1"},
         TReadCase{"SectionNameBlanksIgnored", "[  S  ]\nKey=1\n", "S", "Key", "1"},
         TReadCase{"BracketWithoutCloseIsAnEntry", "[S]\n[Key=1\n", "S", "[Key", "1"},
         TReadCase{"MissingSection", "[Other]\nKey=1\n", "S", "Key", "<default>"},
@@ -112,7 +113,7 @@ TEST(WholeNumber, AcceptsDecimalAndHexadecimalFormsWithinThirtyTwoBits) {
 TEST(IniDocument, LoadNormalisesAndSaveWritesSectionsWithOneEmptyLineAfterEach) {
   TIniDocument ini;
   ini.LoadFromText(
-      "stray line before any section\n"
+      "\xEF\xBB\xBFstray line before any section\n"
       "; a comment\n"
       "  [Configuration]  \n"
       "\n"
