@@ -37,13 +37,32 @@ const char* const CertificateRequestSection =
     "[CertificateRequest]\r\nCountry=US\r\nState=\r\nLocality=Z?rich\r\nOrganization=Org\r\nOrgSection=IT\r\n"
     "EMail=admin@example.com\r\nProxy=\r\nProxyPort=\r\n\r\n";
 
+// Each test's temporary folder gives its batches a lock file of their own;
+// it is removed with the folder.
+class IniFileBatch : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (const std::string& path : FLockedPaths) {
+      std::filesystem::remove(TNamedMutex::LockFilePath(IniFileLockName(path)));
+    }
+  }
+  std::string Locked(const std::string& path) {
+    FLockedPaths.push_back(path);
+    return path;
+  }
+
+  TempDir dir;
+
+ private:
+  std::vector<std::string> FLockedPaths;
+};
+
 std::filesystem::perms Permissions(const std::string& path) {
   return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
 }
 
-TEST(IniFileBatch, FirstReadingCreatesTheFolderAndLeavesAnEmptyPrivateFile) {
-  TempDir dir;
-  const std::string path = dir.Path() + "Install\\Sub\\Vardex.cfg";
+TEST_F(IniFileBatch, FirstReadingCreatesTheFolderAndLeavesAnEmptyPrivateFile) {
+  const std::string path = Locked(dir.Path() + "Install\\Sub\\Vardex.cfg");
   std::string error;
   std::string port = "unset";
   ASSERT_TRUE(RunIniFileBatch(path, [&](TIniDocument& ini) { port = ini.ReadString("Configuration", "VardexPort", ""); },
@@ -56,9 +75,8 @@ TEST(IniFileBatch, FirstReadingCreatesTheFolderAndLeavesAnEmptyPrivateFile) {
                                                                     std::filesystem::perms::owner_write);
 }
 
-TEST(IniFileBatch, NewFileGetsToolOrderAndALaterSaveMovesTheUserListToTheEnd) {
-  TempDir dir;
-  const std::string path = dir.Path() + "Vardex.cfg";
+TEST_F(IniFileBatch, NewFileGetsToolOrderAndALaterSaveMovesTheUserListToTheEnd) {
+  const std::string path = Locked(dir.Path() + "Vardex.cfg");
   std::string error;
   ASSERT_TRUE(RunIniFileBatch(path, [](TIniDocument& ini) { SaveLikeTheTool(ini, {"PersonA=CrocusOne"}); }, error))
       << error;
@@ -74,9 +92,8 @@ TEST(IniFileBatch, NewFileGetsToolOrderAndALaterSaveMovesTheUserListToTheEnd) {
             configuration + CertificateRequestSection + "[UserList]\r\nPersonA=CrocusOne\r\n\r\n");
 }
 
-TEST(IniFileBatch, SavingKeepsServiceKeysDropsCommentsAndRebuildsTheUsers) {
-  TempDir dir;
-  const std::string path = dir.Path() + "Vardex.cfg";
+TEST_F(IniFileBatch, SavingKeepsServiceKeysDropsCommentsAndRebuildsTheUsers) {
+  const std::string path = Locked(dir.Path() + "Vardex.cfg");
   dir.WriteFile("vardex.CFG",
                 "; written by hand\n"
                 "[Configuration]\n"
@@ -108,18 +125,16 @@ TEST(IniFileBatch, SavingKeepsServiceKeysDropsCommentsAndRebuildsTheUsers) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path() + "Vardex.cfg")) << "the existing spelling is reused";
 }
 
-TEST(IniFileBatch, WidensNoPermissionsAndNarrowsLooseOnes) {
-  TempDir dir;
-  const std::string path = dir.WriteFile("Vardex.cfg", "[UserList]\nA=secret\n");
+TEST_F(IniFileBatch, WidensNoPermissionsAndNarrowsLooseOnes) {
+  const std::string path = Locked(dir.WriteFile("Vardex.cfg", "[UserList]\nA=secret\n"));
   std::filesystem::permissions(path, std::filesystem::perms::all);
   std::string error;
   ASSERT_TRUE(RunIniFileBatch(path, [](TIniDocument&) {}, error)) << error;
   EXPECT_EQ(Permissions(path), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
-TEST(IniFileBatch, WaitsForTheLockAndGivesUpWithTheBusyMessage) {
-  TempDir dir;
-  const std::string path = dir.WriteFile("Vardex.cfg", "[UserList]\nA=1\n");
+TEST_F(IniFileBatch, WaitsForTheLockAndGivesUpWithTheBusyMessage) {
+  const std::string path = Locked(dir.WriteFile("Vardex.cfg", "[UserList]\nA=1\n"));
   TNamedMutex holder(IniFileLockName(path));
   std::string error;
   ASSERT_EQ(holder.Acquire(0ms, error), TLockWaitResult::Acquired) << error;
@@ -135,9 +150,8 @@ TEST(IniFileBatch, WaitsForTheLockAndGivesUpWithTheBusyMessage) {
   EXPECT_TRUE(ran);
 }
 
-TEST(IniFileBatch, AFailingBatchWritesNothingAndFreesTheLock) {
-  TempDir dir;
-  const std::string path = dir.WriteFile("Vardex.cfg", "; untouched\n[UserList]\nA=1\n");
+TEST_F(IniFileBatch, AFailingBatchWritesNothingAndFreesTheLock) {
+  const std::string path = Locked(dir.WriteFile("Vardex.cfg", "; untouched\n[UserList]\nA=1\n"));
   std::string error;
   EXPECT_THROW(RunIniFileBatch(
                    path,
@@ -151,8 +165,7 @@ TEST(IniFileBatch, AFailingBatchWritesNothingAndFreesTheLock) {
   EXPECT_TRUE(RunIniFileBatch(path, [](TIniDocument&) {}, error, 50ms)) << error;
 }
 
-TEST(IniFileBatch, AFileThatCannotBeCreatedIsReportedWithTheSystemReason) {
-  TempDir dir;
+TEST_F(IniFileBatch, AFileThatCannotBeCreatedIsReportedWithTheSystemReason) {
   dir.WriteFile("NotAFolder", "x");
   const std::string path = dir.Path() + "NotAFolder/Vardex.cfg";
   std::string error;
@@ -162,10 +175,9 @@ TEST(IniFileBatch, AFileThatCannotBeCreatedIsReportedWithTheSystemReason) {
   EXPECT_GT(error.size(), prefix.size()) << "the system's reason follows";
 }
 
-TEST(IniFileBatch, LockNameIsTheLowerCasePathWithoutSeparatorsDotsColonsAndTildes) {
+TEST_F(IniFileBatch, LockNameIsTheLowerCasePathWithoutSeparatorsDotsColonsAndTildes) {
   EXPECT_EQ(IniFileLockName("/Opt/Kelvane~1/Vardex.cfg"), "optkelvane1vardexcfg");
   EXPECT_EQ(IniFileLockName("/opt/Settings.INI.d/Vardex.cfg"), "optsettings");
-  TempDir dir;
   dir.WriteFile("Vardex.cfg", "");
   EXPECT_EQ(IniFileLockName(dir.Path() + "VARDEX.CFG"), IniFileLockName(dir.Path() + "vardex.cfg"));
 }

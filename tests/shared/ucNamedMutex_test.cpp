@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 
 namespace kelvane {
@@ -13,13 +14,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string UniqueName(const char* purpose) {
-  return std::string("kelvane test ") + purpose + " " + std::to_string(::getpid()) + " " +
-         std::to_string(std::random_device{}());
-}
+// A name no other run uses; its lock file is removed when the test ends.
+class TUniqueName {
+ public:
+  explicit TUniqueName(const char* purpose)
+      : FName(std::string("kelvane test ") + purpose + " " + std::to_string(::getpid()) + " " +
+              std::to_string(std::random_device{}())) {}
+  ~TUniqueName() { std::filesystem::remove(TNamedMutex::LockFilePath(FName)); }
+  operator std::string_view() const { return FName; }
+
+ private:
+  std::string FName;
+};
 
 TEST(ucNamedMutex, ASecondHolderTimesOutUntilTheFirstReleases) {
-  const std::string name = UniqueName("timeout");
+  const TUniqueName name("timeout");
   TNamedMutex first(name);
   TNamedMutex second(name);
   std::string error;
@@ -36,7 +45,7 @@ TEST(ucNamedMutex, ASecondHolderTimesOutUntilTheFirstReleases) {
 }
 
 TEST(ucNamedMutex, ALockHeldByAProcessThatDiesIsTakenOver) {
-  const std::string name = UniqueName("abandoned");
+  const TUniqueName name("abandoned");
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
@@ -75,9 +84,13 @@ TEST(ucNamedMutex, EveryNameMapsToItsOwnFileName) {
   EXPECT_NE(longA, longB);
   EXPECT_LT(longA.size() - longA.rfind('/'), 255u);
 
-  std::string error;
-  TNamedMutex odd(std::string("odd \\ name : with * everything \x01\xff"));
-  EXPECT_EQ(odd.Acquire(0ms, error), TLockWaitResult::Acquired) << error;
+  const std::string oddName = std::string("odd \\ name : with * everything \x01\xff ") + std::to_string(::getpid());
+  {
+    std::string error;
+    TNamedMutex odd(oddName);
+    EXPECT_EQ(odd.Acquire(0ms, error), TLockWaitResult::Acquired) << error;
+  }
+  std::filesystem::remove(TNamedMutex::LockFilePath(oddName));
 }
 
 }  // namespace
