@@ -14,13 +14,40 @@ constexpr auto IdlePause = std::chrono::milliseconds(10);
 
 // A receive step posted to the main thread. The listener waits for it to be
 // done; when the listener stops first, the step is cancelled and does nothing
-// if the loop gets to it later.
+// if the loop gets to it later. A loop that ends drops the work still queued
+// without running it: the step is then abandoned, and the listener posts it
+// again for the loop's next run.
 struct TMessageListener::TPendingStep {
   std::mutex Mutex;
   std::condition_variable Changed;
   bool Done = false;
   bool Cancelled = false;
+  bool Abandoned = false;
 };
+
+namespace {
+
+// Travels with the posted work; when the work goes away without having run,
+// its step is marked abandoned.
+template <class TStep>
+class TStepTicket {
+ public:
+  explicit TStepTicket(std::shared_ptr<TStep> step) : FStep(std::move(step)) {}
+  ~TStepTicket() {
+    std::lock_guard lock(FStep->Mutex);
+    if (!FStep->Done) {
+      FStep->Abandoned = true;
+      FStep->Changed.notify_all();
+    }
+  }
+  TStepTicket(const TStepTicket&) = delete;
+  TStepTicket& operator=(const TStepTicket&) = delete;
+
+ private:
+  std::shared_ptr<TStep> FStep;
+};
+
+}  // namespace
 
 TMessageListener::TMessageListener(TEventLoop& Loop, std::string PipeName, TCallback Callback)
     : FLoop(Loop),
@@ -76,24 +103,34 @@ bool TMessageListener::RunOnMainThreadAndWait(const TInstanceMask& Mask) {
     if (FStopping) return false;
     FPending = step;
   }
-  // The posted step holds nothing of the listener but the callback, which it
-  // calls only while not cancelled: Stop() runs on the main thread too, so the
-  // callback's owner cannot go away while it runs.
-  FLoop.Post([step, callback = FCallback, Mask] {
+  bool done = false;
+  for (;;) {
     {
       std::lock_guard lock(step->Mutex);
-      if (step->Cancelled) return;
+      if (step->Cancelled) break;
+      step->Abandoned = false;
     }
-    callback(Mask);
-    std::lock_guard lock(step->Mutex);
-    step->Done = true;
-    step->Changed.notify_all();
-  });
-  bool done = false;
-  {
+    // The posted work holds nothing of the listener but the callback, which
+    // it calls only while not cancelled: Stop() runs on the main thread too,
+    // so the callback's owner cannot go away while it runs.
+    auto ticket = std::make_shared<TStepTicket<TPendingStep>>(step);
+    FLoop.Post([step, ticket, callback = FCallback, Mask] {
+      {
+        std::lock_guard lock(step->Mutex);
+        if (step->Cancelled) return;
+      }
+      callback(Mask);
+      std::lock_guard lock(step->Mutex);
+      step->Done = true;
+      step->Changed.notify_all();
+    });
+    ticket.reset();
     std::unique_lock lock(step->Mutex);
-    step->Changed.wait(lock, [&] { return step->Done || step->Cancelled; });
-    done = step->Done;
+    step->Changed.wait(lock, [&] { return step->Done || step->Cancelled || step->Abandoned; });
+    if (step->Done || step->Cancelled) {
+      done = step->Done;
+      break;
+    }
   }
   std::lock_guard lock(FMutex);
   FPending.reset();
