@@ -101,6 +101,28 @@ TEST_F(SvcApplicationFixture, ModesFollowTheSwitches) {
   EXPECT_EQ(service->GetInstalledServiceName(), "Vardex");
 }
 
+TEST_F(SvcApplicationFixture, ProgramWithoutVersionInformationIsNamedAfterItsFile) {
+  TSvcEnvironment environment;
+  environment.Args = {"/INSTALL"};
+  environment.ProgramPath = FFolder.Path() + "rebooter.bin";
+  environment.UnitFolder = UnitFolder();
+  environment.UseSystemctl = false;
+  environment.Out = &FOut;
+  environment.Err = &FErr;
+  TSvcApplication application(FLoop, environment);
+  application.Initialize();
+  std::string serviceName;
+  std::string displayName;
+  GetServiceNames(environment.Args, environment.VersionInfo, environment.ProgramPath, application.Title(), serviceName,
+                  displayName);
+  application.SetDisplayName(displayName);
+  EXPECT_EQ(application.ServiceName(), "rebooter");
+  EXPECT_EQ(application.DisplayName(), "rebooter");
+  std::filesystem::create_directories(UnitFolder());
+  application.Run();
+  EXPECT_NE(Unit("rebooter").find("Description=rebooter\n"), std::string::npos);
+}
+
 TEST_F(SvcApplicationFixture, ServiceNameMustBeAnIdentifier) {
   try {
     Make({"/SERVICE", "/ServiceName=My Service"});

@@ -107,6 +107,11 @@ TEST_F(InProcessFixture, InstallAndUninstallTellWhatTheyDidAndRepeatQuietly) {
   EXPECT_FALSE(std::filesystem::exists(FFolder.Path() + "units/Main.service"));
   EXPECT_EQ(Run({"/UNINSTALL", "/ServiceName=Main"}), 0);
   EXPECT_EQ(FOut.str() + FErr.str(), "");
+
+  // Both switches together install.
+  EXPECT_EQ(Run({"/UNINSTALL", "/INSTALL"}), 0);
+  EXPECT_EQ(FOut.str(), "Service installed successfully\n");
+  EXPECT_TRUE(std::filesystem::exists(FFolder.Path() + "units/Vardex.service"));
 }
 
 TEST_F(InProcessFixture, FailuresEndWithAFailureStatusAndSayWhy) {
