@@ -1,5 +1,9 @@
 #include "TestPki.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -24,6 +28,8 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
+const char* const KeyFiles[] = {"root.key", "root.pem", "foreign.key", "foreign.pem", "server.key"};
+
 // The keys and certificates made so far in this process.
 class TPkiCache {
  public:
@@ -36,10 +42,26 @@ class TPkiCache {
                               "basicConstraints = critical,CA:TRUE\n"
                               "keyUsage = critical,keyCertSign,cRLSign\n"
                               "subjectKeyIdentifier = hash\n");
-    MakeRoot("root", "/O=Kelvane Test/CN=Kelvane Test Root");
-    MakeRoot("foreign", "/O=Elsewhere Test/CN=Elsewhere Test Root");
-    Run("openssl genrsa -aes256 -passout pass:" + std::string(TestKeyPassphrase) + " -out " +
-        Quote(Path("server.key")) + " 2048");
+    // RSA keys are the slow part. Test processes of one build share them
+    // through the build folder; without one, each process makes its own.
+    const char* buildDir = std::getenv("KELVANE_BUILD_DIR");
+    if (buildDir == nullptr || *buildDir == '\0') {
+      MakeKeys(FWork.Path());
+      return;
+    }
+    const std::string shared = std::string(buildDir) + "/testpki/";
+    std::filesystem::create_directories(shared);
+    const int lock = ::open((shared + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock >= 0) ::flock(lock, LOCK_EX);
+    if (!std::filesystem::exists(shared + "complete")) {
+      MakeKeys(shared);
+      FWork.WriteFile("complete", "");
+      std::filesystem::copy_file(Path("complete"), shared + "complete", std::filesystem::copy_options::overwrite_existing);
+    }
+    if (lock >= 0) ::close(lock);
+    for (const char* name : KeyFiles) {
+      std::filesystem::copy_file(shared + name, Path(name), std::filesystem::copy_options::overwrite_existing);
+    }
   }
 
   std::string Path(const std::string& name) const { return FWork.Path() + name; }
@@ -82,10 +104,17 @@ class TPkiCache {
   }
 
  private:
-  void MakeRoot(const std::string& name, const std::string& subject) {
-    Run("openssl genrsa -out " + Quote(Path(name + ".key")) + " 2048");
-    Run("openssl req -x509 -new -config " + Quote(FConfig) + " -extensions root -key " + Quote(Path(name + ".key")) +
-        " -sha256 -days 3650 -subj " + Quote(subject) + " -set_serial 1 -out " + Quote(Path(name + ".pem")));
+  void MakeKeys(const std::string& folder) const {
+    MakeRoot(folder, "root", "/O=Kelvane Test/CN=Kelvane Test Root");
+    MakeRoot(folder, "foreign", "/O=Elsewhere Test/CN=Elsewhere Test Root");
+    Run("openssl genrsa -aes256 -passout pass:" + std::string(TestKeyPassphrase) + " -out " +
+        Quote(folder + "server.key") + " 2048");
+  }
+
+  void MakeRoot(const std::string& folder, const std::string& name, const std::string& subject) const {
+    Run("openssl genrsa -out " + Quote(folder + name + ".key") + " 2048");
+    Run("openssl req -x509 -new -config " + Quote(FConfig) + " -extensions root -key " + Quote(folder + name + ".key") +
+        " -sha256 -days 3650 -subj " + Quote(subject) + " -set_serial 1 -out " + Quote(folder + name + ".pem"));
   }
 
   void Run(const std::string& command) const {
