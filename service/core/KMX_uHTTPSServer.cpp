@@ -20,11 +20,9 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
@@ -167,17 +165,32 @@ class TSession;
 // The session whose handler (or AfterSent work) runs on this thread.
 thread_local const TSession* tCurrentSession = nullptr;
 
-// What one Start() put in place; connections keep it alive while they last.
-struct TListener {
-  TListener(net::io_context& io, const THTTPSServerSettings& settings, std::shared_ptr<ssl::context> tls)
-      : Strand(net::make_strand(io)), Acceptor(Strand), RetryTimer(Strand), Settings(settings), TLS(std::move(tls)) {}
+// What every connection of one Start() works with.
+struct TConnectionConfig {
+  THTTPSServerSettings Settings;
+  std::shared_ptr<ssl::context> TLS;
+  std::size_t MaxConnections = 0;
+};
 
-  net::strand<net::io_context::executor_type> Strand;
+// The listening socket of one Start(). Its context's single thread runs the
+// accept loop, so the acceptor needs no further guard.
+struct TListener {
+  TListener(net::io_context& io, std::shared_ptr<const TConnectionConfig> config)
+      : Executor(io.get_executor()), Acceptor(Executor), RetryTimer(Executor), Config(std::move(config)) {}
+
+  net::io_context::executor_type Executor;
   tcp::acceptor Acceptor;
   net::steady_timer RetryTimer;
-  const THTTPSServerSettings Settings;
-  const std::shared_ptr<ssl::context> TLS;
-  std::size_t MaxConnections = 0;
+  const std::shared_ptr<const TConnectionConfig> Config;
+};
+
+// One I/O context per thread: a connection's handshake, reads, writes and
+// timers all run on the thread that owns its context, with no locks and no
+// hand-over between threads.
+struct TIOThread {
+  net::io_context Context{1};
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> Guard;
+  std::thread Thread;
 };
 
 // Everything the server's connections share.
@@ -202,8 +215,8 @@ struct TServerCore {
   std::atomic<bool> Listening{false};
   std::atomic<std::uint16_t> Port{0};
 
-  // Every live connection, oldest first. Declared before the I/O context:
-  // connections that die with the context still find it.
+  // Every live connection, oldest first. Declared before the I/O threads:
+  // connections that die with their context still find it.
   struct TEntry {
     const TSession* Session;
     std::weak_ptr<TSession> Weak;
@@ -214,19 +227,19 @@ struct TServerCore {
   // Connections not yet told to close; what the connection cap counts.
   std::size_t OpenConnections = 0;
 
-  net::io_context Io;
-  std::optional<net::executor_work_guard<net::io_context::executor_type>> WorkGuard;
-  std::vector<std::thread> IOThreads;
+  std::vector<std::unique_ptr<TIOThread>> IOThreads;
+  std::atomic<std::size_t> NextIOThread{0};
 };
 
 class TSession : public std::enable_shared_from_this<TSession> {
  public:
-  TSession(TServerCore& server, std::shared_ptr<TListener> listener, tcp::socket socket)
+  TSession(TServerCore& server, std::shared_ptr<const TConnectionConfig> config, tcp::socket socket)
       : FServer(server),
-        FListener(std::move(listener)),
-        FStream(std::move(socket), *FListener->TLS),
-        FBuffer(FListener->Settings.HeaderLimit + FListener->Settings.BodyLimit + 16 * 1024),
-        FEndOfLife(Clock::now() + FListener->Settings.SessionTimeOut) {}
+        FConfig(std::move(config)),
+        FStream(std::move(socket), *FConfig->TLS),
+        FDeadline(FStream.get_executor()),
+        FBuffer(FConfig->Settings.HeaderLimit + FConfig->Settings.BodyLimit + 16 * 1024),
+        FEndOfLife(Clock::now() + FConfig->Settings.SessionTimeOut) {}
 
   ~TSession() { FServer.Unregister(*this); }
 
@@ -241,19 +254,32 @@ class TSession : public std::enable_shared_from_this<TSession> {
     net::dispatch(FStream.get_executor(), [self = shared_from_this()] { self->Handshake(); });
   }
 
-  // Any thread: ends the connection as soon as its strand gets to it.
+  // Any thread: ends the connection as soon as its I/O thread gets to it.
   void Close() {
     FClosed = true;
     net::post(FStream.get_executor(), [self = shared_from_this()] { self->CloseSocket(); });
   }
 
  private:
-  tcp::socket& Socket() { return beast::get_lowest_layer(FStream).socket(); }
+  tcp::socket& Socket() { return FStream.next_layer(); }
 
-  void CloseSocket() { beast::get_lowest_layer(FStream).close(); }
+  void CloseSocket() {
+    error_code ignored;
+    FDeadline.cancel();
+    Socket().close(ignored);
+  }
+
+  // One timer per phase rather than one per read or write: when it fires the
+  // socket is closed, and whatever operation is pending ends with an error.
+  void SetDeadline(Clock::time_point deadline) {
+    FDeadline.expires_at(deadline);
+    FDeadline.async_wait([self = shared_from_this()](const error_code& ec) {
+      if (!ec) self->CloseSocket();
+    });
+  }
 
   Clock::time_point ReadDeadline() const {
-    return std::min(FEndOfLife, FAcceptedAt + FListener->Settings.RequestTimeOut);
+    return std::min(FEndOfLife, FAcceptedAt + FConfig->Settings.RequestTimeOut);
   }
 
   void Handshake() {
@@ -262,7 +288,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
     const tcp::endpoint peer = Socket().remote_endpoint(ec);
     if (!ec) FPeer = peer.address().to_string();
     if (FClosed) return CloseSocket();
-    beast::get_lowest_layer(FStream).expires_at(ReadDeadline());
+    SetDeadline(ReadDeadline());
     FStream.async_handshake(ssl::stream_base::server,
                             [self = shared_from_this()](const error_code& error) { self->OnHandshake(error); });
   }
@@ -271,8 +297,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
     if (ec || FClosed) return CloseSocket();
     FState = TSessionState::ReadingRequest;
     FParser.emplace();
-    FParser->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(FListener->Settings.HeaderLimit, UINT32_MAX)));
-    FParser->body_limit(FListener->Settings.BodyLimit);
+    FParser->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(FConfig->Settings.HeaderLimit, UINT32_MAX)));
+    FParser->body_limit(FConfig->Settings.BodyLimit);
     http::async_read_header(FStream, FBuffer, *FParser,
                             [self = shared_from_this()](const error_code& error, std::size_t) { self->OnHeader(error); });
   }
@@ -284,7 +310,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
       return Respond(PlainTextResponse(405, "Method not allowed.", "Allow: GET, HEAD, POST\r\n"));
     }
     const boost::optional<std::uint64_t> length = FParser->content_length();
-    if (length && *length > FListener->Settings.BodyLimit) return OnReadError(http::error::body_limit);
+    if (length && *length > FConfig->Settings.BodyLimit) return OnReadError(http::error::body_limit);
     if (FParser->is_done()) return Dispatch();
     // A client that asks before sending its body gets the go-ahead; a body
     // over the limit has been refused above already.
@@ -324,7 +350,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // The request is complete: a connection thread takes it from here.
   void Dispatch() {
     FState = TSessionState::Handling;
-    beast::get_lowest_layer(FStream).expires_never();
+    FDeadline.cancel();
     FServer.Workers.Post([self = shared_from_this()] { self->RunHandler(); });
   }
 
@@ -388,9 +414,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   void Write() {
     FState = TSessionState::Writing;
-    const Clock::time_point deadline = std::min(FEndOfLife, Clock::now() + FListener->Settings.RequestTimeOut);
+    const Clock::time_point deadline = std::min(FEndOfLife, Clock::now() + FConfig->Settings.RequestTimeOut);
     if (FClosed || deadline <= Clock::now()) return OnWritten(net::error::operation_aborted);
-    beast::get_lowest_layer(FStream).expires_at(deadline);
+    SetDeadline(deadline);
     net::async_write(FStream, net::buffer(FOut),
                      [self = shared_from_this()](const error_code& error, std::size_t) { self->OnWritten(error); });
   }
@@ -407,13 +433,14 @@ class TSession : public std::enable_shared_from_this<TSession> {
     // also lets a client still sending (a refused body) read its answer
     // before the connection goes.
     FState = TSessionState::Closing;
-    beast::get_lowest_layer(FStream).expires_after(std::min(CloseTimeOut, FListener->Settings.RequestTimeOut));
+    SetDeadline(std::min(FEndOfLife, Clock::now() + std::min(CloseTimeOut, FConfig->Settings.RequestTimeOut)));
     FStream.async_shutdown([self = shared_from_this()](const error_code&) { self->CloseSocket(); });
   }
 
   TServerCore& FServer;
-  const std::shared_ptr<TListener> FListener;
-  ssl::stream<beast::tcp_stream> FStream;
+  const std::shared_ptr<const TConnectionConfig> FConfig;
+  ssl::stream<tcp::socket> FStream;
+  net::steady_timer FDeadline;
   beast::flat_buffer FBuffer;
   std::optional<http::request_parser<http::string_body>> FParser;
   const Clock::time_point FAcceptedAt = Clock::now();
@@ -466,19 +493,31 @@ bool LoadTLSContext(const TTLSServerFiles& files, std::shared_ptr<ssl::context>&
     error = "Cannot load the root certificate file '" + files.RootCertificateFile + "': " + ec.message();
     return false;
   }
+  // Left alone, OpenSSL would verify the certificate against the root once
+  // per handshake to find the chain to send. Build it once here instead;
+  // whether the root really signed the certificate is the start-up checks'
+  // business, so a chain that does not build is no error.
+  ::SSL_CTX_build_cert_chain(handle, SSL_BUILD_CHAIN_FLAG_NO_ROOT | SSL_BUILD_CHAIN_FLAG_IGNORE_ERROR);
+  ::SSL_CTX_set_mode(handle, SSL_MODE_NO_AUTO_CHAIN);
+  ::ERR_clear_error();
   context = std::move(tls);
   return true;
 }
 
 void TServerCore::EnsureIOThreads() {
   if (!IOThreads.empty()) return;
-  WorkGuard.emplace(Io.get_executor());
-  const unsigned count = std::max(2u, std::thread::hardware_concurrency());
-  for (unsigned i = 0; i < count; ++i) IOThreads.emplace_back([this] { Io.run(); });
+  const unsigned count = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < count; ++i) {
+    auto worker = std::make_unique<TIOThread>();
+    worker->Guard.emplace(worker->Context.get_executor());
+    worker->Thread = std::thread([context = &worker->Context] { context->run(); });
+    IOThreads.push_back(std::move(worker));
+  }
 }
 
 void TServerCore::Accept(const std::shared_ptr<TListener>& listener) {
-  listener->Acceptor.async_accept(net::make_strand(Io), [this, listener](const error_code& ec, tcp::socket socket) {
+  net::io_context& target = IOThreads[NextIOThread++ % IOThreads.size()]->Context;
+  listener->Acceptor.async_accept(target, [this, listener](const error_code& ec, tcp::socket socket) {
     if (!listener->Acceptor.is_open()) return;
     if (ec == net::error::no_descriptors || ec == error_code(ENFILE, boost::system::system_category()) ||
         ec == net::error::no_buffer_space || ec == net::error::no_memory) {
@@ -506,15 +545,15 @@ void TServerCore::OnAccepted(const std::shared_ptr<TListener>& listener, tcp::so
   std::vector<std::shared_ptr<TSession>> evicted;
   {
     std::lock_guard lock(RegistryMutex);
-    while (OpenConnections >= listener->MaxConnections) {
+    while (OpenConnections >= listener->Config->MaxConnections) {
       // Busy connections are never dropped; with no idle one to drop, the
       // newcomer is turned away.
       std::shared_ptr<TSession> victim = EvictOldestIdleLocked();
       if (!victim) break;
       evicted.push_back(std::move(victim));
     }
-    if (OpenConnections < listener->MaxConnections) {
-      session = std::make_shared<TSession>(*this, listener, std::move(socket));
+    if (OpenConnections < listener->Config->MaxConnections) {
+      session = std::make_shared<TSession>(*this, listener->Config, std::move(socket));
       session->RegistryEntry = Registry.insert(Registry.end(), TEntry{session.get(), session});
       ++OpenConnections;
     }
@@ -565,9 +604,11 @@ THTTPSServer::~THTTPSServer() {
   // Handlers still running after Stop()'s wait must end before the objects
   // they use go away.
   FImpl->Workers.Close();
-  FImpl->WorkGuard.reset();
-  FImpl->Io.stop();
-  for (std::thread& thread : FImpl->IOThreads) thread.join();
+  for (auto& worker : FImpl->IOThreads) {
+    worker->Guard.reset();
+    worker->Context.stop();
+  }
+  for (auto& worker : FImpl->IOThreads) worker->Thread.join();
 }
 
 bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerFiles& tls, std::string& error) {
@@ -591,10 +632,13 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
   }
 
   FImpl->EnsureIOThreads();
-  auto listener = std::make_shared<TListener>(FImpl->Io, settings, std::move(context));
+  auto config = std::make_shared<TConnectionConfig>();
+  config->Settings = settings;
+  config->TLS = std::move(context);
   const std::size_t descriptors = RaiseOpenFileLimit();
   const std::size_t usable = descriptors > 2 * ReservedDescriptors ? descriptors - ReservedDescriptors : descriptors / 2;
-  listener->MaxConnections = std::max<std::size_t>(1, std::min(settings.MaxConnections, usable));
+  config->MaxConnections = std::max<std::size_t>(1, std::min(settings.MaxConnections, usable));
+  auto listener = std::make_shared<TListener>(FImpl->IOThreads.front()->Context, config);
 
   const tcp::endpoint endpoint(address, settings.Port);
   tcp::acceptor& acceptor = listener->Acceptor;
@@ -615,7 +659,7 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
   FImpl->Listener = listener;
   FImpl->Port = port;
   FImpl->Listening = true;
-  net::post(listener->Strand, [impl = FImpl.get(), listener] { impl->Accept(listener); });
+  net::post(listener->Executor, [impl = FImpl.get(), listener] { impl->Accept(listener); });
   return true;
 }
 
@@ -627,7 +671,7 @@ void THTTPSServer::Stop() {
   FImpl->Port = 0;
 
   std::promise<void> closed;
-  net::post(listener->Strand, [&closed, listener] {
+  net::post(listener->Executor, [&closed, listener] {
     error_code ignored;
     listener->Acceptor.close(ignored);
     listener->RetryTimer.cancel();
@@ -658,7 +702,7 @@ void THTTPSServer::Stop() {
   // Released outside the lock: a last reference ends in Unregister().
   closing.clear();
   std::unique_lock lock(FImpl->RegistryMutex);
-  FImpl->RegistryChanged.wait_for(lock, listener->Settings.TerminateWaitTime, othersGone);
+  FImpl->RegistryChanged.wait_for(lock, listener->Config->Settings.TerminateWaitTime, othersGone);
 }
 
 bool THTTPSServer::Active() const { return FImpl->Listening; }
