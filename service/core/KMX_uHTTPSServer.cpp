@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/dispatch.hpp>
@@ -391,9 +392,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
       FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", "Unknown error.", headOnly);
     }
     if (response.AfterSent) {
-      std::promise<void> written;
-      std::future<void> done = written.get_future();
-      FWritten = &written;
+      // Shared with the I/O thread, which may still be inside set_value()
+      // when this thread wakes up.
+      auto written = std::make_shared<std::promise<void>>();
+      std::future<void> done = written->get_future();
+      FWritten = written;
       net::post(FStream.get_executor(), [self = shared_from_this()] { self->Write(); });
       done.wait();
       try {
@@ -422,11 +425,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   void OnWritten(const error_code& ec) {
-    if (FWritten != nullptr) {
-      std::promise<void>* written = FWritten;
-      FWritten = nullptr;
-      written->set_value();
-    }
+    if (FWritten) std::exchange(FWritten, nullptr)->set_value();
     std::string().swap(FOut);
     if (ec || FClosed) return CloseSocket();
     // Tell the client we are done and give it a moment to say the same; this
@@ -447,7 +446,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   const Clock::time_point FEndOfLife;
   std::string FPeer;
   std::string FOut;
-  std::promise<void>* FWritten = nullptr;
+  std::shared_ptr<std::promise<void>> FWritten;
   std::atomic<TSessionState> FState{TSessionState::Handshake};
   std::atomic<bool> FClosed{false};
 };
@@ -602,8 +601,9 @@ THTTPSServer::THTTPSServer(THTTPHandler handler) : FImpl(std::make_unique<Impl>(
 THTTPSServer::~THTTPSServer() {
   Stop();
   // Handlers still running after Stop()'s wait must end before the objects
-  // they use go away.
+  // they use go away; one of them may have started the listener again.
   FImpl->Workers.Close();
+  Stop();
   for (auto& worker : FImpl->IOThreads) {
     worker->Guard.reset();
     worker->Context.stop();
