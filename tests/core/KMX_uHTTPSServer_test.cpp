@@ -150,6 +150,20 @@ TEST_F(HTTPSServerTest, BodyOfAnotherContentTypeGivesNoFields) {
   EXPECT_EQ(requests[0].Field("Action"), "Reboot");
 }
 
+TEST_F(HTTPSServerTest, TenThousandFieldsAndANulByteArriveIntact) {
+  StartServer();
+  std::string body = "UserName=nul%00inside";
+  for (int i = 0; i < 10000; ++i) body += "&x=" + std::to_string(i % 10);
+  const testing::THttpsReply reply = HttpsExchange(Port(), MakeRequest("POST", "/x", body), Verified());
+  ASSERT_EQ(reply.Status, 200) << reply.Error;
+  const std::vector<THTTPRequest> requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Fields.size(), 10001u);
+  EXPECT_EQ(requests[0].Field("UserName"), std::string("nul\0inside", 11));
+  EXPECT_EQ(requests[0].Field("X"), "0");
+  EXPECT_EQ(requests[0].Fields.back().second, "9");
+}
+
 TEST_F(HTTPSServerTest, ClientAskingToContinueSendsItsBodyAndIsServed) {
   StartServer();
   const std::string output = Curl("-H 'Expect: 100-continue' --data 'Action=Reload+Configuration'", "/x");
