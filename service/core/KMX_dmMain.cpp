@@ -282,14 +282,15 @@ bool TdmMain::PrepareReboot() {
 
 void TdmMain::tmrRebootTimer() {
   tmrReboot.SetEnabled(false);
-  FPower->NotifySessions();
-  FPower->Force(IsShutdownRequest.load() ? TPowerAction::Shutdown : TPowerAction::Reboot);
+  const TPowerAction action = IsShutdownRequest.load() ? TPowerAction::Shutdown : TPowerAction::Reboot;
+  FPower->NotifySessions(action);
+  FPower->Force(action);
 }
 
 void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response) {
   Response.Body.clear();
   if (Request.Document == "/favicon.ico") return;
-  const std::string loginRequest = *Config->FLoginRequest.Load();
+  const std::string loginRequest = Config->FLoginRequest.Get();
   if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {
     Response.Body = HTML->GetLoginPage("Result_" + loginRequest);
     return;

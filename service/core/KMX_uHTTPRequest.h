@@ -1,0 +1,61 @@
+#pragma once
+
+// What the HTTPS server hands to the request handler and what it takes back.
+// Nothing here knows a socket: the server turns a connection into a
+// THTTPRequest, calls the handler, and writes the THTTPResponse.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kelvane {
+
+enum class THTTPMethod { Head, Get, Post };
+
+struct THTTPRequest {
+  THTTPMethod Method = THTTPMethod::Get;
+  // The path part of the request target, percent-decoded, without the query.
+  std::string Document;
+  // The raw query string (after "?"), still encoded.
+  std::string Query;
+  // The fields of an url-encoded form body followed by those of the query
+  // string, decoded, in the order they came.
+  std::vector<std::pair<std::string, std::string>> Fields;
+  // The peer's IP address as text.
+  std::string PeerAddress;
+
+  // The value of the first field whose name equals `name` ignoring ASCII case;
+  // empty when there is none.
+  std::string Field(std::string_view name) const;
+};
+
+struct THTTPResponse {
+  int StatusCode = 200;
+  std::string ContentType = "text/html; charset=ISO-8859-1";
+  std::string Body;
+  // Runs on the request's own thread once the response has been written (or
+  // writing it failed), before the thread serves anything else. A handler that
+  // must act after the browser has its answer (a listener restart) puts the
+  // work here.
+  std::function<void()> AfterSent;
+};
+
+// Decodes %XX escapes; with `plusIsBlank` also turns "+" into a blank. An
+// escape that is not followed by two hexadecimal digits is kept as it stands.
+std::string DecodeURLComponent(std::string_view text, bool plusIsBlank);
+
+// Appends the name/value pairs of an url-encoded text ("a=1&b=2") to `fields`.
+// Empty segments are skipped; a segment without "=" is a name with an empty value.
+void ParseURLEncodedFields(std::string_view text, std::vector<std::pair<std::string, std::string>>& fields);
+
+// True when a Content-Type header value names an url-encoded form
+// ("application/x-www-form-urlencoded", any case, parameters ignored).
+bool IsURLEncodedForm(std::string_view contentType);
+
+// Splits a request target into the decoded document path and the raw query.
+// An absolute target ("https://host/path?q") is reduced to its path first.
+void SplitRequestTarget(std::string_view target, std::string& document, std::string& query);
+
+}  // namespace kelvane

@@ -1,0 +1,668 @@
+#include "KMX_uHTTPSServer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <future>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/status.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include "ucResourceLimits.h"
+
+namespace kelvane {
+namespace {
+
+namespace net = boost::asio;
+namespace ssl = boost::asio::ssl;
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+using tcp = boost::asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+using boost::system::error_code;
+
+// After the response, the TLS close exchange gets this long at most.
+constexpr std::chrono::milliseconds CloseTimeOut{2000};
+// Pause before accepting again when the process has run out of descriptors.
+constexpr std::chrono::milliseconds AcceptRetryDelay{50};
+// Descriptors kept free for log files, the openssl runs and the like.
+constexpr std::size_t ReservedDescriptors = 64;
+
+constexpr char ContinueResponse[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// A connection's life: the states up to ReadingRequest count as idle and may
+// be dropped to make room for a new connection.
+enum class TSessionState { Handshake, ReadingRequest, Handling, Writing, Closing };
+
+// Connection threads: created when a request finds none free (up to a
+// maximum), then kept for the next requests.
+class TWorkerPool {
+ public:
+  ~TWorkerPool() { Close(); }
+
+  void SetMaxThreads(std::size_t maxThreads) {
+    std::lock_guard lock(FMutex);
+    FMaxThreads = std::max<std::size_t>(maxThreads, 1);
+  }
+
+  void Post(std::function<void()> task) {
+    std::unique_lock lock(FMutex);
+    if (FClosing) return;
+    FQueue.push_back(std::move(task));
+    if (FQueue.size() > FIdle && FThreads.size() < FMaxThreads) {
+      FThreads.emplace_back([this] { Run(); });
+    } else {
+      FWake.notify_one();
+    }
+  }
+
+  // Lets running tasks end, drops queued ones and joins every thread.
+  void Close() {
+    std::deque<std::function<void()>> dropped;
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard lock(FMutex);
+      FClosing = true;
+      dropped.swap(FQueue);
+      threads.swap(FThreads);
+    }
+    FWake.notify_all();
+    dropped.clear();
+    for (std::thread& thread : threads) thread.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(FMutex);
+    for (;;) {
+      ++FIdle;
+      FWake.wait(lock, [this] { return FClosing || !FQueue.empty(); });
+      --FIdle;
+      if (FQueue.empty()) return;
+      std::function<void()> task = std::move(FQueue.front());
+      FQueue.pop_front();
+      lock.unlock();
+      task();
+      task = nullptr;
+      lock.lock();
+    }
+  }
+
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::deque<std::function<void()>> FQueue;
+  std::vector<std::thread> FThreads;
+  std::size_t FIdle = 0;
+  std::size_t FMaxThreads = 1;
+  bool FClosing = false;
+};
+
+std::string ReasonPhrase(int statusCode) {
+  const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(statusCode));
+  if (reason.empty() || reason.front() == '<') return "Unknown";
+  return std::string(reason);
+}
+
+// A header value must not end the header early.
+std::string WithoutLineBreaks(std::string_view text) {
+  std::string clean(text);
+  std::replace_if(clean.begin(), clean.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return clean;
+}
+
+// The whole response in one buffer, so it leaves in as few TLS records as possible.
+std::string FormatResponse(int statusCode, std::string_view contentType, std::string_view body, bool headOnly,
+                           std::string_view extraHeaders = {}) {
+  std::string text;
+  text.reserve(160 + contentType.size() + extraHeaders.size() + (headOnly ? 0 : body.size()));
+  text += "HTTP/1.1 ";
+  text += std::to_string(statusCode);
+  text += ' ';
+  text += ReasonPhrase(statusCode);
+  text += "\r\nContent-Type: ";
+  text += WithoutLineBreaks(contentType);
+  text += "\r\nContent-Length: ";
+  text += std::to_string(body.size());
+  text += "\r\nConnection: close\r\n";
+  text += extraHeaders;
+  text += "\r\n";
+  if (!headOnly) text += body;
+  return text;
+}
+
+std::string PlainTextResponse(int statusCode, std::string_view message, std::string_view extraHeaders = {}) {
+  return FormatResponse(statusCode, "text/plain; charset=ISO-8859-1", message, false, extraHeaders);
+}
+
+bool SameCategory(const error_code& ec, http::error sample) {
+  return ec.category() == http::make_error_code(sample).category();
+}
+
+class TSession;
+// The session whose handler (or AfterSent work) runs on this thread.
+thread_local const TSession* tCurrentSession = nullptr;
+
+// What one Start() put in place; connections keep it alive while they last.
+struct TListener {
+  TListener(net::io_context& io, const THTTPSServerSettings& settings, std::shared_ptr<ssl::context> tls)
+      : Strand(net::make_strand(io)), Acceptor(Strand), RetryTimer(Strand), Settings(settings), TLS(std::move(tls)) {}
+
+  net::strand<net::io_context::executor_type> Strand;
+  tcp::acceptor Acceptor;
+  net::steady_timer RetryTimer;
+  const THTTPSServerSettings Settings;
+  const std::shared_ptr<ssl::context> TLS;
+  std::size_t MaxConnections = 0;
+};
+
+// Everything the server's connections share.
+struct TServerCore {
+  explicit TServerCore(THTTPHandler handler) : Handler(std::move(handler)) {}
+
+  void EnsureIOThreads();
+  void Accept(const std::shared_ptr<TListener>& listener);
+  void OnAccepted(const std::shared_ptr<TListener>& listener, tcp::socket socket);
+  // Tells the oldest connection that is still in its handshake or waiting for
+  // its request to close, and hands it back (to be released after the
+  // registry lock). Call with the registry locked.
+  std::shared_ptr<TSession> EvictOldestIdleLocked();
+  void Unregister(TSession& session);
+
+  const THTTPHandler Handler;
+  TWorkerPool Workers;
+
+  // Start and Stop run one at a time.
+  std::mutex ControlMutex;
+  std::shared_ptr<TListener> Listener;
+  std::atomic<bool> Listening{false};
+  std::atomic<std::uint16_t> Port{0};
+
+  // Every live connection, oldest first. Declared before the I/O context:
+  // connections that die with the context still find it.
+  struct TEntry {
+    const TSession* Session;
+    std::weak_ptr<TSession> Weak;
+  };
+  std::mutex RegistryMutex;
+  std::condition_variable RegistryChanged;
+  std::list<TEntry> Registry;
+  // Connections not yet told to close; what the connection cap counts.
+  std::size_t OpenConnections = 0;
+
+  net::io_context Io;
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> WorkGuard;
+  std::vector<std::thread> IOThreads;
+};
+
+class TSession : public std::enable_shared_from_this<TSession> {
+ public:
+  TSession(TServerCore& server, std::shared_ptr<TListener> listener, tcp::socket socket)
+      : FServer(server),
+        FListener(std::move(listener)),
+        FStream(std::move(socket), *FListener->TLS),
+        FBuffer(FListener->Settings.HeaderLimit + FListener->Settings.BodyLimit + 16 * 1024),
+        FEndOfLife(Clock::now() + FListener->Settings.SessionTimeOut) {}
+
+  ~TSession() { FServer.Unregister(*this); }
+
+  TSessionState State() const { return FState.load(); }
+
+  // Where the registry keeps this connection, and whether it still counts
+  // against the cap. Guarded by the registry mutex.
+  std::list<TServerCore::TEntry>::iterator RegistryEntry;
+  bool Counted = true;
+
+  void Begin() {
+    net::dispatch(FStream.get_executor(), [self = shared_from_this()] { self->Handshake(); });
+  }
+
+  // Any thread: ends the connection as soon as its strand gets to it.
+  void Close() {
+    FClosed = true;
+    net::post(FStream.get_executor(), [self = shared_from_this()] { self->CloseSocket(); });
+  }
+
+ private:
+  tcp::socket& Socket() { return beast::get_lowest_layer(FStream).socket(); }
+
+  void CloseSocket() { beast::get_lowest_layer(FStream).close(); }
+
+  Clock::time_point ReadDeadline() const {
+    return std::min(FEndOfLife, FAcceptedAt + FListener->Settings.RequestTimeOut);
+  }
+
+  void Handshake() {
+    error_code ec;
+    Socket().set_option(tcp::no_delay(true), ec);
+    const tcp::endpoint peer = Socket().remote_endpoint(ec);
+    if (!ec) FPeer = peer.address().to_string();
+    if (FClosed) return CloseSocket();
+    beast::get_lowest_layer(FStream).expires_at(ReadDeadline());
+    FStream.async_handshake(ssl::stream_base::server,
+                            [self = shared_from_this()](const error_code& error) { self->OnHandshake(error); });
+  }
+
+  void OnHandshake(const error_code& ec) {
+    if (ec || FClosed) return CloseSocket();
+    FState = TSessionState::ReadingRequest;
+    FParser.emplace();
+    FParser->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(FListener->Settings.HeaderLimit, UINT32_MAX)));
+    FParser->body_limit(FListener->Settings.BodyLimit);
+    http::async_read_header(FStream, FBuffer, *FParser,
+                            [self = shared_from_this()](const error_code& error, std::size_t) { self->OnHeader(error); });
+  }
+
+  void OnHeader(const error_code& ec) {
+    if (ec) return OnReadError(ec);
+    const http::verb method = FParser->get().method();
+    if (method != http::verb::get && method != http::verb::head && method != http::verb::post) {
+      return Respond(PlainTextResponse(405, "Method not allowed.", "Allow: GET, HEAD, POST\r\n"));
+    }
+    const boost::optional<std::uint64_t> length = FParser->content_length();
+    if (length && *length > FListener->Settings.BodyLimit) return OnReadError(http::error::body_limit);
+    if (FParser->is_done()) return Dispatch();
+    // A client that asks before sending its body gets the go-ahead; a body
+    // over the limit has been refused above already.
+    const beast::string_view expect = FParser->get()[http::field::expect];
+    if (beast::iequals(expect, "100-continue")) {
+      net::async_write(FStream, net::buffer(ContinueResponse, sizeof ContinueResponse - 1),
+                       [self = shared_from_this()](const error_code& error, std::size_t) {
+                         if (error) return self->CloseSocket();
+                         self->ReadBody();
+                       });
+      return;
+    }
+    ReadBody();
+  }
+
+  void ReadBody() {
+    http::async_read(FStream, FBuffer, *FParser,
+                     [self = shared_from_this()](const error_code& error, std::size_t) {
+                       if (error) return self->OnReadError(error);
+                       self->Dispatch();
+                     });
+  }
+
+  void OnReadError(const error_code& ec) {
+    if (FClosed) return CloseSocket();
+    if (ec == http::error::body_limit) return Respond(PlainTextResponse(413, "Request body too large."));
+    if (ec == http::error::header_limit) return Respond(PlainTextResponse(431, "Request header too large."));
+    // A client that went away or timed out gets no answer; one that sent
+    // something that is not HTTP is told so.
+    if (SameCategory(ec, http::error::bad_target) && ec != http::error::end_of_stream &&
+        ec != http::error::partial_message && ec != http::error::need_more) {
+      return Respond(PlainTextResponse(400, "Bad request."));
+    }
+    CloseSocket();
+  }
+
+  // The request is complete: a connection thread takes it from here.
+  void Dispatch() {
+    FState = TSessionState::Handling;
+    beast::get_lowest_layer(FStream).expires_never();
+    FServer.Workers.Post([self = shared_from_this()] { self->RunHandler(); });
+  }
+
+  THTTPRequest BuildRequest() {
+    http::request<http::string_body>& message = FParser->get();
+    THTTPRequest request;
+    switch (message.method()) {
+      case http::verb::head: request.Method = THTTPMethod::Head; break;
+      case http::verb::post: request.Method = THTTPMethod::Post; break;
+      default: request.Method = THTTPMethod::Get; break;
+    }
+    const beast::string_view target = message.target();
+    SplitRequestTarget(std::string_view(target.data(), target.size()), request.Document, request.Query);
+    const beast::string_view contentType = message[http::field::content_type];
+    if (IsURLEncodedForm(std::string_view(contentType.data(), contentType.size()))) {
+      ParseURLEncodedFields(message.body(), request.Fields);
+    }
+    ParseURLEncodedFields(request.Query, request.Fields);
+    request.PeerAddress = FPeer;
+    return request;
+  }
+
+  // On a connection thread.
+  void RunHandler() {
+    if (FClosed) return;
+    tCurrentSession = this;
+    THTTPResponse response;
+    bool headOnly = false;
+    try {
+      const THTTPRequest request = BuildRequest();
+      headOnly = request.Method == THTTPMethod::Head;
+      FParser.reset();
+      FServer.Handler(request, response);
+      FOut = FormatResponse(response.StatusCode, response.ContentType, response.Body, headOnly);
+    } catch (const std::exception& e) {
+      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", e.what(), headOnly);
+    } catch (...) {
+      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", "Unknown error.", headOnly);
+    }
+    if (response.AfterSent) {
+      std::promise<void> written;
+      std::future<void> done = written.get_future();
+      FWritten = &written;
+      net::post(FStream.get_executor(), [self = shared_from_this()] { self->Write(); });
+      done.wait();
+      try {
+        response.AfterSent();
+      } catch (...) {
+        // The answer is gone already; there is no one left to tell.
+      }
+    } else {
+      net::post(FStream.get_executor(), [self = shared_from_this()] { self->Write(); });
+    }
+    tCurrentSession = nullptr;
+  }
+
+  void Respond(std::string text) {
+    FOut = std::move(text);
+    Write();
+  }
+
+  void Write() {
+    FState = TSessionState::Writing;
+    const Clock::time_point deadline = std::min(FEndOfLife, Clock::now() + FListener->Settings.RequestTimeOut);
+    if (FClosed || deadline <= Clock::now()) return OnWritten(net::error::operation_aborted);
+    beast::get_lowest_layer(FStream).expires_at(deadline);
+    net::async_write(FStream, net::buffer(FOut),
+                     [self = shared_from_this()](const error_code& error, std::size_t) { self->OnWritten(error); });
+  }
+
+  void OnWritten(const error_code& ec) {
+    if (FWritten != nullptr) {
+      std::promise<void>* written = FWritten;
+      FWritten = nullptr;
+      written->set_value();
+    }
+    std::string().swap(FOut);
+    if (ec || FClosed) return CloseSocket();
+    // Tell the client we are done and give it a moment to say the same; this
+    // also lets a client still sending (a refused body) read its answer
+    // before the connection goes.
+    FState = TSessionState::Closing;
+    beast::get_lowest_layer(FStream).expires_after(std::min(CloseTimeOut, FListener->Settings.RequestTimeOut));
+    FStream.async_shutdown([self = shared_from_this()](const error_code&) { self->CloseSocket(); });
+  }
+
+  TServerCore& FServer;
+  const std::shared_ptr<TListener> FListener;
+  ssl::stream<beast::tcp_stream> FStream;
+  beast::flat_buffer FBuffer;
+  std::optional<http::request_parser<http::string_body>> FParser;
+  const Clock::time_point FAcceptedAt = Clock::now();
+  const Clock::time_point FEndOfLife;
+  std::string FPeer;
+  std::string FOut;
+  std::promise<void>* FWritten = nullptr;
+  std::atomic<TSessionState> FState{TSessionState::Handshake};
+  std::atomic<bool> FClosed{false};
+};
+
+bool LoadTLSContext(const TTLSServerFiles& files, std::shared_ptr<ssl::context>& context, std::string& error) {
+  ::ERR_clear_error();
+  auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
+  SSL_CTX* handle = tls->native_handle();
+  tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                   ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use |
+                   ssl::context::no_compression);
+  ::SSL_CTX_set_min_proto_version(handle, TLS1_2_VERSION);
+  // Client-started renegotiation is only good for tying up the CPU.
+  ::SSL_CTX_set_options(handle, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+  // Idle connections give their record buffers back.
+  ::SSL_CTX_set_mode(handle, SSL_MODE_RELEASE_BUFFERS);
+  ::SSL_CTX_set_cipher_list(handle, "ECDHE+AESGCM:ECDHE+CHACHA20");
+  static constexpr unsigned char SessionContext[] = "kelvane";
+  ::SSL_CTX_set_session_id_context(handle, SessionContext, sizeof SessionContext - 1);
+  tls->set_verify_mode(ssl::verify_none);
+  tls->set_password_callback(
+      [getPassword = files.GetPassword](std::size_t, ssl::context::password_purpose) {
+        return getPassword ? getPassword() : std::string();
+      });
+
+  error_code ec;
+  tls->use_certificate_chain_file(files.CertificateFile, ec);
+  if (ec) {
+    error = "Cannot load the certificate file '" + files.CertificateFile + "': " + ec.message();
+    return false;
+  }
+  tls->use_private_key_file(files.KeyFile, ssl::context::pem, ec);
+  if (ec) {
+    error = "Cannot load the private key file '" + files.KeyFile + "': " + ec.message();
+    return false;
+  }
+  if (::SSL_CTX_check_private_key(handle) != 1) {
+    error = "The private key in '" + files.KeyFile + "' does not belong to the certificate.";
+    return false;
+  }
+  tls->load_verify_file(files.RootCertificateFile, ec);
+  if (ec) {
+    error = "Cannot load the root certificate file '" + files.RootCertificateFile + "': " + ec.message();
+    return false;
+  }
+  context = std::move(tls);
+  return true;
+}
+
+void TServerCore::EnsureIOThreads() {
+  if (!IOThreads.empty()) return;
+  WorkGuard.emplace(Io.get_executor());
+  const unsigned count = std::max(2u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < count; ++i) IOThreads.emplace_back([this] { Io.run(); });
+}
+
+void TServerCore::Accept(const std::shared_ptr<TListener>& listener) {
+  listener->Acceptor.async_accept(net::make_strand(Io), [this, listener](const error_code& ec, tcp::socket socket) {
+    if (!listener->Acceptor.is_open()) return;
+    if (ec == net::error::no_descriptors || ec == error_code(ENFILE, boost::system::system_category()) ||
+        ec == net::error::no_buffer_space || ec == net::error::no_memory) {
+      // Out of descriptors: free one from an idle connection and try again
+      // shortly instead of spinning.
+      std::shared_ptr<TSession> evicted;
+      {
+        std::lock_guard lock(RegistryMutex);
+        evicted = EvictOldestIdleLocked();
+      }
+      evicted.reset();
+      listener->RetryTimer.expires_after(AcceptRetryDelay);
+      listener->RetryTimer.async_wait([this, listener](const error_code& error) {
+        if (!error && listener->Acceptor.is_open()) Accept(listener);
+      });
+      return;
+    }
+    if (!ec) OnAccepted(listener, std::move(socket));
+    Accept(listener);
+  });
+}
+
+void TServerCore::OnAccepted(const std::shared_ptr<TListener>& listener, tcp::socket socket) {
+  std::shared_ptr<TSession> session;
+  std::vector<std::shared_ptr<TSession>> evicted;
+  {
+    std::lock_guard lock(RegistryMutex);
+    while (OpenConnections >= listener->MaxConnections) {
+      // Busy connections are never dropped; with no idle one to drop, the
+      // newcomer is turned away.
+      std::shared_ptr<TSession> victim = EvictOldestIdleLocked();
+      if (!victim) break;
+      evicted.push_back(std::move(victim));
+    }
+    if (OpenConnections < listener->MaxConnections) {
+      session = std::make_shared<TSession>(*this, listener, std::move(socket));
+      session->RegistryEntry = Registry.insert(Registry.end(), TEntry{session.get(), session});
+      ++OpenConnections;
+    }
+  }
+  // Released outside the lock: a last reference ends in Unregister().
+  evicted.clear();
+  if (session) {
+    session->Begin();
+  } else {
+    error_code ignored;
+    socket.close(ignored);
+  }
+}
+
+std::shared_ptr<TSession> TServerCore::EvictOldestIdleLocked() {
+  for (TEntry& entry : Registry) {
+    std::shared_ptr<TSession> victim = entry.Weak.lock();
+    if (!victim || !victim->Counted) continue;
+    const TSessionState state = victim->State();
+    if (state != TSessionState::Handshake && state != TSessionState::ReadingRequest) continue;
+    victim->Counted = false;
+    --OpenConnections;
+    victim->Close();
+    return victim;
+  }
+  return nullptr;
+}
+
+void TServerCore::Unregister(TSession& session) {
+  {
+    std::lock_guard lock(RegistryMutex);
+    if (session.Counted) --OpenConnections;
+    Registry.erase(session.RegistryEntry);
+  }
+  RegistryChanged.notify_all();
+}
+
+}  // namespace
+
+struct THTTPSServer::Impl : TServerCore {
+  using TServerCore::TServerCore;
+};
+
+THTTPSServer::THTTPSServer(THTTPHandler handler) : FImpl(std::make_unique<Impl>(std::move(handler))) {}
+
+THTTPSServer::~THTTPSServer() {
+  Stop();
+  // Handlers still running after Stop()'s wait must end before the objects
+  // they use go away.
+  FImpl->Workers.Close();
+  FImpl->WorkGuard.reset();
+  FImpl->Io.stop();
+  for (std::thread& thread : FImpl->IOThreads) thread.join();
+}
+
+bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerFiles& tls, std::string& error) {
+  std::lock_guard control(FImpl->ControlMutex);
+  error.clear();
+  if (FImpl->Listening) {
+    error = "The server is already listening.";
+    return false;
+  }
+  std::shared_ptr<ssl::context> context;
+  if (!LoadTLSContext(tls, context, error)) return false;
+
+  error_code ec;
+  net::ip::address address = net::ip::address_v4::any();
+  if (!settings.Address.empty()) {
+    address = net::ip::make_address(settings.Address, ec);
+    if (ec) {
+      error = "'" + settings.Address + "' is not a valid IP address.";
+      return false;
+    }
+  }
+
+  FImpl->EnsureIOThreads();
+  auto listener = std::make_shared<TListener>(FImpl->Io, settings, std::move(context));
+  const std::size_t descriptors = RaiseOpenFileLimit();
+  const std::size_t usable = descriptors > 2 * ReservedDescriptors ? descriptors - ReservedDescriptors : descriptors / 2;
+  listener->MaxConnections = std::max<std::size_t>(1, std::min(settings.MaxConnections, usable));
+
+  const tcp::endpoint endpoint(address, settings.Port);
+  tcp::acceptor& acceptor = listener->Acceptor;
+  acceptor.open(endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
+  if (ec) {
+    error = ec.message();
+    return false;
+  }
+  const std::uint16_t port = acceptor.local_endpoint(ec).port();
+  if (ec) {
+    error = ec.message();
+    return false;
+  }
+  FImpl->Workers.SetMaxThreads(settings.MaxHandlerThreads);
+  FImpl->Listener = listener;
+  FImpl->Port = port;
+  FImpl->Listening = true;
+  net::post(listener->Strand, [impl = FImpl.get(), listener] { impl->Accept(listener); });
+  return true;
+}
+
+void THTTPSServer::Stop() {
+  std::lock_guard control(FImpl->ControlMutex);
+  if (!FImpl->Listening) return;
+  const std::shared_ptr<TListener> listener = std::move(FImpl->Listener);
+  FImpl->Listening = false;
+  FImpl->Port = 0;
+
+  std::promise<void> closed;
+  net::post(listener->Strand, [&closed, listener] {
+    error_code ignored;
+    listener->Acceptor.close(ignored);
+    listener->RetryTimer.cancel();
+    closed.set_value();
+  });
+  closed.get_future().wait();
+
+  const TSession* own = tCurrentSession;
+  const auto othersGone = [&] {
+    return std::none_of(FImpl->Registry.begin(), FImpl->Registry.end(),
+                        [own](const TServerCore::TEntry& entry) { return entry.Session != own; });
+  };
+  std::vector<std::shared_ptr<TSession>> closing;
+  {
+    std::lock_guard lock(FImpl->RegistryMutex);
+    for (TServerCore::TEntry& entry : FImpl->Registry) {
+      if (entry.Session == own) continue;
+      if (std::shared_ptr<TSession> session = entry.Weak.lock()) {
+        if (session->Counted) {
+          session->Counted = false;
+          --FImpl->OpenConnections;
+        }
+        session->Close();
+        closing.push_back(std::move(session));
+      }
+    }
+  }
+  // Released outside the lock: a last reference ends in Unregister().
+  closing.clear();
+  std::unique_lock lock(FImpl->RegistryMutex);
+  FImpl->RegistryChanged.wait_for(lock, listener->Settings.TerminateWaitTime, othersGone);
+}
+
+bool THTTPSServer::Active() const { return FImpl->Listening; }
+
+std::uint16_t THTTPSServer::LocalPort() const { return FImpl->Port; }
+
+}  // namespace kelvane

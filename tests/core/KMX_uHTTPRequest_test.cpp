@@ -1,0 +1,78 @@
+#include "KMX_uHTTPRequest.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvane {
+namespace {
+
+using TFields = std::vector<std::pair<std::string, std::string>>;
+
+TEST(KMX_uHTTPRequest, DecodesEscapesAndKeepsBrokenOnesAsTheyStand) {
+  struct TCase {
+    const char* Text;
+    bool PlusIsBlank;
+    std::string Expected;
+  };
+  const TCase cases[] = {
+      {"a%20b+c", true, "a b c"},
+      {"a%20b+c", false, "a b+c"},
+      {"%41%6a%4A", true, "AjJ"},
+      {"100%", true, "100%"},
+      {"%4", true, "%4"},
+      {"%zz%4g", true, "%zz%4g"},
+      {"%%41", true, "%A"},
+      {"nul%00byte", true, std::string("nul\0byte", 8)},
+      {"%E9t%E9", true, "\xE9t\xE9"},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(DecodeURLComponent(c.Text, c.PlusIsBlank), c.Expected) << c.Text;
+  }
+}
+
+TEST(KMX_uHTTPRequest, ParsesFieldsInOrderAndSkipsEmptySegments) {
+  TFields fields;
+  ParseURLEncodedFields("UserName=a+b&&Password=p%26q=r&flag&=empty&Action=", fields);
+  EXPECT_EQ(fields, (TFields{{"UserName", "a b"}, {"Password", "p&q=r"}, {"flag", ""}, {"", "empty"}, {"Action", ""}}));
+}
+
+TEST(KMX_uHTTPRequest, FieldLookupIgnoresCaseAndTakesTheFirstOccurrence) {
+  THTTPRequest request;
+  request.Fields = {{"username", "body"}, {"Action", "Reboot"}, {"UserName", "query"}};
+  EXPECT_EQ(request.Field("USERNAME"), "body");
+  EXPECT_EQ(request.Field("action"), "Reboot");
+  EXPECT_EQ(request.Field("Password"), "");
+}
+
+TEST(KMX_uHTTPRequest, RecognisesTheFormContentType) {
+  EXPECT_TRUE(IsURLEncodedForm("application/x-www-form-urlencoded"));
+  EXPECT_TRUE(IsURLEncodedForm("Application/X-WWW-Form-Urlencoded ; charset=UTF-8"));
+  EXPECT_FALSE(IsURLEncodedForm("multipart/form-data; boundary=x"));
+  EXPECT_FALSE(IsURLEncodedForm(""));
+}
+
+TEST(KMX_uHTTPRequest, SplitsTheTargetIntoDecodedDocumentAndRawQuery) {
+  struct TCase {
+    const char* Target;
+    const char* Document;
+    const char* Query;
+  };
+  const TCase cases[] = {
+      {"/Vardex_Login", "/Vardex_Login", ""},
+      {"/Result_Vardex_Login?Action=Reboot&UserName=a%20b", "/Result_Vardex_Login", "Action=Reboot&UserName=a%20b"},
+      {"/a%20b+c?", "/a b+c", ""},
+      {"/x?q=1#fragment", "/x", "q=1"},
+      {"https://server.example:8443/login?x=1", "/login", "x=1"},
+      {"https://server.example", "/", ""},
+      {"?x=1", "/", "x=1"},
+  };
+  for (const TCase& c : cases) {
+    std::string document;
+    std::string query;
+    SplitRequestTarget(c.Target, document, query);
+    EXPECT_EQ(document, c.Document) << c.Target;
+    EXPECT_EQ(query, c.Query) << c.Target;
+  }
+}
+
+}  // namespace
+}  // namespace kelvane

@@ -1,0 +1,455 @@
+#include "KMX_uHTTPSServer.h"
+
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "TempDir.h"
+#include "TestHttpsClient.h"
+#include "TestPki.h"
+
+namespace kelvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HttpsExchange;
+using testing::MakeRequest;
+using testing::THttpsClientOptions;
+using testing::TRawConnection;
+
+// Runs a shell command and answers what it wrote to stdout.
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[4096];
+  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  ::pclose(pipe);
+  return output;
+}
+
+class HTTPSServerTest : public ::testing::Test {
+ protected:
+  HTTPSServerTest() : FFiles(testing::WriteTestPki(FDir.Path() + "Cert")) {
+    FTLS = {FFiles.Certificate, FFiles.Key, FFiles.RootCertificate, [] { return std::string("plover"); }};
+    FSettings.Address = "127.0.0.1";
+    FSettings.Port = 0;
+  }
+
+  // Starts the server with the handler the test has set; fails the test when
+  // it does not start.
+  void StartServer() {
+    FServer.emplace([this](const THTTPRequest& request, THTTPResponse& response) {
+      {
+        std::lock_guard lock(FMutex);
+        FRequests.push_back(request);
+      }
+      FHandler(request, response);
+    });
+    std::string error;
+    ASSERT_TRUE(FServer->Start(FSettings, FTLS, error)) << error;
+    ASSERT_NE(FServer->LocalPort(), 0);
+  }
+
+  std::uint16_t Port() const { return FServer->LocalPort(); }
+
+  std::vector<THTTPRequest> Requests() {
+    std::lock_guard lock(FMutex);
+    return FRequests;
+  }
+
+  THttpsClientOptions Verified() const {
+    THttpsClientOptions options;
+    options.RootCertificateFile = FFiles.RootCertificate;
+    return options;
+  }
+
+  // curl against the server, verifying its certificate for "localhost".
+  std::string Curl(const std::string& arguments, const std::string& path) {
+    const std::string port = std::to_string(Port());
+    return RunCommand("curl -sS -i --max-time 20 --cacert '" + FFiles.RootCertificate + "' --resolve localhost:" + port +
+                      ":127.0.0.1 " + arguments + " 'https://localhost:" + port + path + "' 2>&1");
+  }
+
+  testing::TempDir FDir;
+  testing::TTestPkiFiles FFiles;
+  TTLSServerFiles FTLS;
+  THTTPSServerSettings FSettings;
+  std::function<void(const THTTPRequest&, THTTPResponse&)> FHandler = [](const THTTPRequest&, THTTPResponse& response) {
+    response.Body = "<html>page</html>";
+  };
+  std::mutex FMutex;
+  std::vector<THTTPRequest> FRequests;
+  std::optional<THTTPSServer> FServer;
+};
+
+TEST_F(HTTPSServerTest, PostFromCurlReachesTheHandlerWithBodyFieldsBeforeQueryFields) {
+  FHandler = [](const THTTPRequest&, THTTPResponse& response) { response.Body = "confirmed \xE9"; };
+  StartServer();
+  const std::string output =
+      Curl("--data 'userName=body+name&Password=p%41ss&Action=Reboot&USERNAME=second'",
+           "/Result_Vardex_Login?UserName=query&Extra=%zz");
+  EXPECT_NE(output.find("HTTP/1.1 200 OK"), std::string::npos) << output;
+  EXPECT_NE(output.find("Content-Type: text/html; charset=ISO-8859-1"), std::string::npos) << output;
+  EXPECT_NE(output.find("Connection: close"), std::string::npos) << output;
+  EXPECT_NE(output.find("\r\n\r\nconfirmed \xE9"), std::string::npos) << output;
+
+  const std::vector<THTTPRequest> requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const THTTPRequest& request = requests[0];
+  EXPECT_EQ(request.Method, THTTPMethod::Post);
+  EXPECT_EQ(request.Document, "/Result_Vardex_Login");
+  EXPECT_EQ(request.PeerAddress, "127.0.0.1");
+  EXPECT_EQ(request.Field("username"), "body name");
+  EXPECT_EQ(request.Field("PASSWORD"), "pAss");
+  EXPECT_EQ(request.Field("Action"), "Reboot");
+  EXPECT_EQ(request.Field("extra"), "%zz");
+  ASSERT_EQ(request.Fields.size(), 6u);
+  EXPECT_EQ(request.Fields[4], (std::pair<std::string, std::string>("UserName", "query")));
+}
+
+TEST_F(HTTPSServerTest, GetAndHeadReachTheHandlerAndHeadGetsNoBody) {
+  StartServer();
+  const std::string get = Curl("", "/Some%20Path?Action=Reboot&UserName=a+b");
+  EXPECT_NE(get.find("\r\n\r\n<html>page</html>"), std::string::npos) << get;
+  const std::string head = Curl("--head", "/Vardex_Login");
+  EXPECT_NE(head.find("HTTP/1.1 200 OK"), std::string::npos) << head;
+  EXPECT_NE(head.find("Content-Length: 17"), std::string::npos) << head;
+  EXPECT_EQ(head.find("<html>"), std::string::npos) << head;
+
+  const std::vector<THTTPRequest> requests = Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Method, THTTPMethod::Get);
+  EXPECT_EQ(requests[0].Document, "/Some Path");
+  EXPECT_EQ(requests[0].Field("action"), "Reboot");
+  EXPECT_EQ(requests[0].Field("UserName"), "a b");
+  EXPECT_EQ(requests[1].Method, THTTPMethod::Head);
+  EXPECT_EQ(requests[1].Document, "/Vardex_Login");
+}
+
+TEST_F(HTTPSServerTest, BodyOfAnotherContentTypeGivesNoFields) {
+  StartServer();
+  const testing::THttpsReply reply = HttpsExchange(
+      Port(),
+      "POST /x?Action=Reboot HTTP/1.1\r\nHost: localhost\r\nContent-Type: text/plain\r\nContent-Length: 13\r\n\r\n"
+      "UserName=body",
+      Verified());
+  ASSERT_EQ(reply.Status, 200) << reply.Error;
+  const std::vector<THTTPRequest> requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Field("UserName"), "");
+  EXPECT_EQ(requests[0].Field("Action"), "Reboot");
+}
+
+TEST_F(HTTPSServerTest, ClientAskingToContinueSendsItsBodyAndIsServed) {
+  StartServer();
+  const std::string output = Curl("-H 'Expect: 100-continue' --data 'Action=Reload+Configuration'", "/x");
+  EXPECT_NE(output.find("HTTP/1.1 200 OK"), std::string::npos) << output;
+  const std::vector<THTTPRequest> requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Field("Action"), "Reload Configuration");
+}
+
+TEST_F(HTTPSServerTest, EmptyResponseIsStatus200WithLengthZero) {
+  FHandler = [](const THTTPRequest&, THTTPResponse&) {};
+  StartServer();
+  const testing::THttpsReply reply = HttpsExchange(Port(), MakeRequest("GET", "/favicon.ico"), Verified());
+  EXPECT_EQ(reply.Status, 200) << reply.Error;
+  EXPECT_EQ(reply.Header("Content-Length"), "0");
+  EXPECT_EQ(reply.Body, "");
+}
+
+TEST_F(HTTPSServerTest, HandlerExceptionIsAnsweredWith500AndItsMessage) {
+  FHandler = [](const THTTPRequest&, THTTPResponse& response) {
+    response.Body = "half done";
+    throw std::runtime_error("Template file Web\\KMX_Confirm.html not found");
+  };
+  StartServer();
+  const testing::THttpsReply reply = HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified());
+  EXPECT_EQ(reply.Status, 500) << reply.Error;
+  EXPECT_EQ(reply.Body, "Template file Web\\KMX_Confirm.html not found");
+}
+
+TEST_F(HTTPSServerTest, RequestsTheServerRefusesNeverReachTheHandler) {
+  FSettings.BodyLimit = 64 * 1024;
+  FSettings.HeaderLimit = 8 * 1024;
+  StartServer();
+  struct TCase {
+    const char* Name;
+    std::string Request;
+    int Status;
+  };
+  const std::string bigBody = "Action=" + std::string(100 * 1024, 'x');
+  const TCase cases[] = {
+      {"body of 100 KiB", MakeRequest("POST", "/x", bigBody), 413},
+      {"declared length over the limit",
+       "POST /x HTTP/1.1\r\nHost: a\r\nContent-Length: 10000000\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n",
+       413},
+      {"chunked body over the limit",
+       "POST /x HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n20000\r\n" + std::string(0x20000, 'y') +
+           "\r\n0\r\n\r\n",
+       413},
+      {"header line of 20 KiB", "GET /x HTTP/1.1\r\nHost: a\r\nX-Long: " + std::string(20 * 1024, 'z') + "\r\n\r\n", 431},
+      {"other method", MakeRequest("DELETE", "/x"), 405},
+      {"not HTTP", std::string("\x01\x02 garbage\r\n\r\n"), 400},
+  };
+  for (const TCase& c : cases) {
+    const testing::THttpsReply reply = HttpsExchange(Port(), c.Request, Verified());
+    EXPECT_EQ(reply.Status, c.Status) << c.Name << ": " << reply.Error;
+  }
+  EXPECT_TRUE(Requests().empty());
+  // The server is still fine afterwards.
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
+}
+
+TEST_F(HTTPSServerTest, OnlyTLS12AndNewerAreAccepted) {
+  StartServer();
+  THttpsClientOptions old = Verified();
+  old.MaxProtocolVersion = TLS1_1_VERSION;
+  const testing::THttpsReply refused = HttpsExchange(Port(), MakeRequest("GET", "/x"), old);
+  EXPECT_FALSE(refused.Connected);
+  EXPECT_NE(refused.Error.find("protocol"), std::string::npos) << refused.Error;
+
+  THttpsClientOptions tls12 = Verified();
+  tls12.MaxProtocolVersion = TLS1_2_VERSION;
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), tls12).Status, 200);
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
+}
+
+TEST_F(HTTPSServerTest, PlainHTTPToTheTLSPortIsClosed) {
+  StartServer();
+  TRawConnection plain(Port());
+  ASSERT_TRUE(plain.Connected());
+  ASSERT_TRUE(plain.Send(MakeRequest("GET", "/Vardex_Login")));
+  EXPECT_TRUE(plain.WaitForClose(5s));
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
+}
+
+TEST_F(HTTPSServerTest, StalledHandshakeIsDroppedAfterTheTimeOutWhileOthersAreServed) {
+  FSettings.RequestTimeOut = 500ms;
+  StartServer();
+  TRawConnection silent(Port());
+  TRawConnection halfHello(Port());
+  ASSERT_TRUE(silent.Connected());
+  ASSERT_TRUE(halfHello.Send(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)));
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
+  EXPECT_TRUE(silent.WaitForClose(5s));
+  EXPECT_TRUE(halfHello.WaitForClose(5s));
+}
+
+TEST_F(HTTPSServerTest, ConnectedClientThatNeverSendsItsRequestIsDropped) {
+  FSettings.RequestTimeOut = 500ms;
+  StartServer();
+  // The request is cut short: the server must not wait for the rest forever.
+  const testing::THttpsReply reply =
+      HttpsExchange(Port(), "POST /x HTTP/1.1\r\nHost: a\r\nContent-Length: 100\r\n\r\nAction=", Verified());
+  EXPECT_TRUE(reply.Connected);
+  EXPECT_EQ(reply.Status, 0);
+  EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(HTTPSServerTest, WhenFullTheOldestIdleConnectionsMakeRoomForNewClients) {
+  FSettings.MaxConnections = 4;
+  StartServer();
+  std::vector<std::unique_ptr<TRawConnection>> idle;
+  for (int i = 0; i < 10; ++i) {
+    idle.push_back(std::make_unique<TRawConnection>(Port()));
+    ASSERT_TRUE(idle.back()->Connected());
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
+  }
+  EXPECT_TRUE(idle.front()->WaitForClose(5s));
+}
+
+TEST_F(HTTPSServerTest, SessionTimeOutEndsAConnectionWhoseHandlerTakesTooLong) {
+  FSettings.SessionTimeOut = 300ms;
+  FHandler = [](const THTTPRequest&, THTTPResponse& response) {
+    std::this_thread::sleep_for(600ms);
+    response.Body = "late";
+  };
+  StartServer();
+  const testing::THttpsReply reply = HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified());
+  EXPECT_TRUE(reply.Connected);
+  EXPECT_EQ(reply.Status, 0);
+}
+
+TEST_F(HTTPSServerTest, PortAlreadyInUseIsReportedWithTheSocketError) {
+  StartServer();
+  THTTPSServer second([](const THTTPRequest&, THTTPResponse&) {});
+  THTTPSServerSettings settings = FSettings;
+  settings.Port = Port();
+  std::string error;
+  EXPECT_FALSE(second.Start(settings, FTLS, error));
+  EXPECT_EQ(error, "Address already in use");
+  EXPECT_FALSE(second.Active());
+  EXPECT_EQ(second.LocalPort(), 0);
+}
+
+TEST_F(HTTPSServerTest, StartFailuresNameTheirCause) {
+  struct TCase {
+    const char* Name;
+    std::function<void(THTTPSServerSettings&, TTLSServerFiles&)> Change;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {"wrong passphrase", [](auto&, TTLSServerFiles& tls) { tls.GetPassword = [] { return std::string("wrong"); }; },
+       "Cannot load the private key file"},
+      {"no passphrase source", [](auto&, TTLSServerFiles& tls) { tls.GetPassword = nullptr; },
+       "Cannot load the private key file"},
+      {"missing certificate", [](auto&, TTLSServerFiles& tls) { tls.CertificateFile += ".missing"; },
+       "Cannot load the certificate file"},
+      {"missing root", [](auto&, TTLSServerFiles& tls) { tls.RootCertificateFile += ".missing"; },
+       "Cannot load the root certificate file"},
+      {"bad address", [](THTTPSServerSettings& settings, auto&) { settings.Address = "300.1.2.3"; },
+       "'300.1.2.3' is not a valid IP address."},
+      {"foreign address", [](THTTPSServerSettings& settings, auto&) { settings.Address = "192.0.2.1"; },
+       "Cannot assign requested address"},
+  };
+  for (const TCase& c : cases) {
+    THTTPSServerSettings settings = FSettings;
+    TTLSServerFiles tls = FTLS;
+    c.Change(settings, tls);
+    THTTPSServer server([](const THTTPRequest&, THTTPResponse&) {});
+    std::string error;
+    EXPECT_FALSE(server.Start(settings, tls, error)) << c.Name;
+    EXPECT_NE(error.find(c.Expected), std::string::npos) << c.Name << ": " << error;
+    EXPECT_FALSE(server.Active()) << c.Name;
+  }
+}
+
+TEST_F(HTTPSServerTest, EmptyAddressListensOnAllLocalAddresses) {
+  FSettings.Address = "";
+  StartServer();
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
+}
+
+// A handler that blocks until the test lets it go.
+struct TGate {
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  bool Entered = false;
+  bool Open = false;
+  std::atomic<bool> Finished{false};
+
+  void Pass(std::chrono::milliseconds limit) {
+    std::unique_lock lock(Mutex);
+    Entered = true;
+    Changed.notify_all();
+    Changed.wait_for(lock, limit, [this] { return Open; });
+    Finished = true;
+  }
+  void WaitEntered() {
+    std::unique_lock lock(Mutex);
+    Changed.wait_for(lock, 10s, [this] { return Entered; });
+  }
+  void Release() {
+    std::lock_guard lock(Mutex);
+    Open = true;
+    Changed.notify_all();
+  }
+};
+
+TEST_F(HTTPSServerTest, StopWaitsForARunningHandlerToEnd) {
+  FSettings.TerminateWaitTime = 10s;
+  TGate gate;
+  FHandler = [&](const THTTPRequest&, THTTPResponse&) { gate.Pass(300ms); };
+  StartServer();
+  auto client = std::async(std::launch::async, [&] { return HttpsExchange(Port(), MakeRequest("GET", "/x")); });
+  gate.WaitEntered();
+  FServer->Stop();
+  EXPECT_TRUE(gate.Finished);
+  EXPECT_FALSE(FServer->Active());
+  client.get();
+}
+
+TEST_F(HTTPSServerTest, StopGivesUpWaitingAfterTheTerminateWaitTime) {
+  FSettings.TerminateWaitTime = 200ms;
+  TGate gate;
+  FHandler = [&](const THTTPRequest&, THTTPResponse&) { gate.Pass(30s); };
+  StartServer();
+  auto client = std::async(std::launch::async, [&] { return HttpsExchange(Port(), MakeRequest("GET", "/x")); });
+  gate.WaitEntered();
+  FServer->Stop();
+  EXPECT_FALSE(gate.Finished);
+  // The connection was closed under the handler: its answer goes nowhere.
+  EXPECT_EQ(client.get().Status, 0);
+  gate.Release();
+  FServer.reset();
+  EXPECT_TRUE(gate.Finished);
+}
+
+TEST_F(HTTPSServerTest, HandlerCanRestartTheListenerAfterItsResponseIsSent) {
+  FSettings.TerminateWaitTime = 10s;
+  std::promise<void> answerArrived;
+  std::shared_future<void> answerSeen = answerArrived.get_future().share();
+  std::promise<std::uint16_t> newPort;
+  std::thread::id handlerThread;
+  std::thread::id restartThread;
+  std::chrono::steady_clock::duration stopTook{};
+  FHandler = [&](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document != "/move") return;
+    handlerThread = std::this_thread::get_id();
+    response.Body = "moving";
+    response.AfterSent = [&] {
+      restartThread = std::this_thread::get_id();
+      // The browser must have its answer before the listener goes away.
+      const bool arrived = answerSeen.wait_for(10s) == std::future_status::ready;
+      const auto start = std::chrono::steady_clock::now();
+      FServer->Stop();
+      stopTook = std::chrono::steady_clock::now() - start;
+      THTTPSServerSettings moved = FSettings;
+      moved.Port = 0;
+      std::string error;
+      const bool started = FServer->Start(moved, FTLS, error);
+      newPort.set_value(arrived && started ? FServer->LocalPort() : 0);
+    };
+  };
+  StartServer();
+  const std::uint16_t oldPort = Port();
+  const testing::THttpsReply reply = HttpsExchange(oldPort, MakeRequest("POST", "/move", "Action=Reload"), Verified());
+  answerArrived.set_value();
+  EXPECT_EQ(reply.Status, 200) << reply.Error;
+  EXPECT_EQ(reply.Body, "moving");
+
+  auto port = newPort.get_future();
+  ASSERT_EQ(port.wait_for(20s), std::future_status::ready);
+  const std::uint16_t movedTo = port.get();
+  ASSERT_NE(movedTo, 0);
+  EXPECT_EQ(restartThread, handlerThread);
+  // Stop did not wait for the restarting request's own connection.
+  EXPECT_LT(stopTook, 5s);
+  EXPECT_EQ(HttpsExchange(movedTo, MakeRequest("GET", "/x"), Verified()).Status, 200);
+  if (movedTo != oldPort) {
+    EXPECT_FALSE(HttpsExchange(oldPort, MakeRequest("GET", "/x")).Connected);
+  }
+}
+
+TEST_F(HTTPSServerTest, ManyConcurrentClientsAreAllServed) {
+  FHandler = [](const THTTPRequest& request, THTTPResponse& response) { response.Body = request.Field("n"); };
+  StartServer();
+  std::vector<std::future<testing::THttpsReply>> clients;
+  for (int i = 0; i < 40; ++i) {
+    clients.push_back(std::async(std::launch::async, [this, i] {
+      return HttpsExchange(Port(), MakeRequest("GET", "/x?n=" + std::to_string(i)), Verified());
+    }));
+  }
+  for (int i = 0; i < 40; ++i) {
+    const testing::THttpsReply reply = clients[i].get();
+    EXPECT_EQ(reply.Status, 200) << reply.Error;
+    EXPECT_EQ(reply.Body, std::to_string(i));
+  }
+}
+
+}  // namespace
+}  // namespace kelvane
