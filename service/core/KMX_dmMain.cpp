@@ -258,6 +258,12 @@ void TdmMain::PreloadLibraries() {
 
 void TdmMain::ServerInterceptOpenSSLGetPassword(std::string& Password) const { Password = KeyPassphrase; }
 
+std::string TdmMain::ErrorLogPath() const {
+  if (!FLog || FLog->LogFolderPath().empty()) return {};
+  const std::string date = FormatFileDate(ToLocalTime(std::chrono::system_clock::now()));
+  return ResolvePath(FLog->LogFolderPath() + "Errors/Errors_" + date + ".log");
+}
+
 std::uint16_t TdmMain::ListeningPort() const { return HTTPServer ? HTTPServer->LocalPort() : 0; }
 
 void TdmMain::ApplicationException(const std::exception& E) {

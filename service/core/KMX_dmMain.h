@@ -60,6 +60,9 @@ class TdmMain final : public TErrorHandler {
 
   void ServerInterceptOpenSSLGetPassword(std::string& Password) const;
 
+  // Today's error log file; empty before the start opened the log.
+  std::string ErrorLogPath() const;
+
   // The port the listener took (useful when the configuration asked for 0).
   std::uint16_t ListeningPort() const;
 
