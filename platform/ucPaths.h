@@ -5,6 +5,7 @@
 // (so "Cert\WSScert.pem" finds "cert/wsscert.pem"). New components are created
 // with the spelling given.
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,10 @@ bool FileExists(std::string_view path);
 
 // True when the path (resolved as above) names an existing folder.
 bool DirectoryExists(std::string_view path);
+
+// The last-modified time of a file (resolved as above). False when it cannot
+// be read; `error` then holds the system's reason.
+bool FileModifiedTime(std::string_view path, std::chrono::system_clock::time_point& modified, std::string& error);
 
 // Creates the folder and every missing parent. True when it exists afterwards.
 bool ForceDirectories(std::string_view path);

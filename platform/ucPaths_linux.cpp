@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace kelvane {
@@ -91,6 +92,17 @@ bool FileExists(std::string_view path) {
 bool DirectoryExists(std::string_view path) {
   struct stat st {};
   return StatResolved(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool FileModifiedTime(std::string_view path, std::chrono::system_clock::time_point& modified, std::string& error) {
+  struct stat st {};
+  if (::stat(ResolvePath(path).c_str(), &st) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  modified = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+      std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+  return true;
 }
 
 bool ForceDirectories(std::string_view path) {

@@ -36,6 +36,10 @@ std::string FormatTimeStamp(const LocalTime& time);
 // "2013-01-09"
 std::string FormatFileDate(const LocalTime& time);
 
+// The moment of a UTC calendar date and time. False when a field is out of
+// range (month 1..12, day valid for the month, 24-hour time, year 1..9999).
+bool TryEncodeUtc(int year, int month, int day, int hour, int minute, int second, TimePoint& result);
+
 // "Jan" .. "Dec" for 1..12.
 const char* EnglishMonthAbbreviation(int month);
 

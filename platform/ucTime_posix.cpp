@@ -30,6 +30,16 @@ LocalTime ToLocalTime(TimePoint when) {
   return result;
 }
 
+bool TryEncodeUtc(int year, int month, int day, int hour, int minute, int second, TimePoint& result) {
+  using namespace std::chrono;
+  const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                            std::chrono::day{static_cast<unsigned>(day)}};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || !date.ok()) return false;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
+  result = sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+  return true;
+}
+
 const char* EnglishMonthAbbreviation(int month) {
   static const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

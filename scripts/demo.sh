@@ -1,4 +1,51 @@
 #!/usr/bin/env bash
-# Runs the service on a demo configuration. Completed once the service runs end to end.
+# Runs the service on a demo installation: loopback only, a demo root
+# certificate and a server certificate for localhost signed by it, a demo
+# user, and the dry-run power backend (a reboot or shutdown is only recorded).
+#   demo.sh <build folder>
 set -euo pipefail
-echo "demo: the build is ready in ${1:-build/release}; the service cannot run end to end yet." >&2
+build="${1:?usage: demo.sh <build folder>}"
+demo="$build/demo"
+port="${KELVANE_DEMO_PORT:-8443}"
+passphrase=plover
+
+rm -rf "$demo"
+cmake --install "$build" --prefix "$demo" >/dev/null
+
+cert="$demo/Cert"
+(
+  cd "$cert"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout CAkey.pem -out CAcert.pem -days 30 \
+    -subj "/O=Kelvane Demo/CN=Kelvane Demo Root" 2>/dev/null
+  openssl req -newkey rsa:2048 -passout "pass:$passphrase" -keyout WSSkey.pem -out WSSreq.pem \
+    -subj "/O=Kelvane Demo/CN=localhost" 2>/dev/null
+  printf 'subjectAltName = DNS:localhost, IP:127.0.0.1\n' > san.ext
+  openssl x509 -req -in WSSreq.pem -CA CAcert.pem -CAkey CAkey.pem -CAcreateserial -days 30 \
+    -extfile san.ext -out WSScert.pem 2>/dev/null
+  # The demo root's key is not needed any more; a real installation never has it.
+  rm -f CAkey.pem CAcert.srl san.ext
+  chmod 600 WSSkey.pem
+)
+
+cat > "$demo/Vardex.cfg" <<CFG
+[Configuration]
+CommonName=localhost
+ThisServerIPNumber=127.0.0.1
+VardexPort=$port
+LoginRequest=Vardex_Login
+AllowShutdown=True
+
+[UserList]
+demo=demo-password
+
+CFG
+chmod 600 "$demo/Vardex.cfg"
+
+cat <<MSG
+Kelvane demo installation: $demo
+  Login page:  https://localhost:$port/Vardex_Login   (user "demo", password "demo-password")
+  Root certificate to trust in the browser: $cert/CAcert.pem
+  Power actions are only recorded, in $demo/dryrun.record; logs are in $demo/Logs/.
+Stop the service with Ctrl+C.
+MSG
+exec "$demo/vardex" /SERVICE "/DRYRUN=$demo/dryrun.record"

@@ -225,10 +225,7 @@ std::string TLog::GetSecurityNote(std::string_view userName) {
   std::error_code error;
   std::filesystem::directory_iterator entries(folder, error);
   // No history folder yet simply means nobody has acted so far.
-  if (error && error != std::errc::no_such_file_or_directory) {
-    WriteError("Cannot read folder \"" + folder + "\". " + error.message());
-    return result;
-  }
+  if (error == std::errc::no_such_file_or_directory) return result;
   for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
     std::string name = entries->path().filename().string();
     if (IsHistoryFileName(name)) names.push_back(std::move(name));

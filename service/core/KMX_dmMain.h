@@ -1,0 +1,99 @@
+#pragma once
+
+// The service's working object: it loads the configuration, opens the logs
+// and the page renderer, fills the memory reserve, checks the certificate
+// files, runs the HTTPS listener and answers every request. Reboot and
+// shutdown run on the main event loop two seconds after they were confirmed.
+
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "KMX_uErrorHandler.h"
+#include "KMX_uHTTPSServer.h"
+#include "ucEventLoop.h"
+#include "ucTime.h"
+
+namespace kelvane {
+
+class IPowerBackend;
+class TCertificateChecks;
+class TConfig;
+class THTML;
+class TLog;
+class TMemoryStock;
+
+// The passphrase of the service's private key, shared with the tool that
+// creates the key.
+inline constexpr char KeyPassphrase[] = "plover";
+
+class TdmMain final : public TErrorHandler {
+ public:
+  // Timers run on `loop`; reboot and shutdown go through `power`. The
+  // application folder defaults to the folder of the program file.
+  TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::string applicationFolderPath = {});
+  ~TdmMain();
+  TdmMain(const TdmMain&) = delete;
+  TdmMain& operator=(const TdmMain&) = delete;
+
+  // Loads everything and starts the listener; called once on the loop thread
+  // right after creation. Started tells whether the listener runs; ErrorText
+  // carries the reason for some failures.
+  void AttemptServiceStart(bool& Started, std::string& ErrorText);
+
+  // (Re)applies the configuration to the listener and starts it. False when
+  // it could not start (logged).
+  bool StartHTTPServer();
+
+  // Answers one request; runs on a connection thread.
+  void HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response);
+
+  // Enables the right to reboot and arms the reboot timer, whatever the
+  // right's answer. True when the right was granted.
+  bool PrepareReboot();
+
+  void WriteLogCertError(TErrorCode State) override;
+
+  // Logs an exception nobody else handled; the service goes on.
+  void ApplicationException(const std::exception& E);
+
+  void ServerInterceptOpenSSLGetPassword(std::string& Password) const;
+
+  // Today's error log file; empty before the start opened the log.
+  std::string ErrorLogPath() const;
+
+  // The port the listener took (useful when the configuration asked for 0).
+  std::uint16_t ListeningPort() const;
+
+ private:
+  void CreateHTTPServer();
+  bool ValidateCertContents();
+  std::string GetLibraryDate(const std::string& FileName) const;
+  void PreloadLibraries();
+  void tmrRebootTimer();
+  void tmrAllocMemTimer();
+  void HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response);
+  void ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress, THTTPResponse& Response,
+                           bool& RestartScheduled);
+  // Runs a timer handler, handing any exception to ApplicationException.
+  void Guarded(void (TdmMain::*handler)());
+
+  TEventLoop& FLoop;
+  std::unique_ptr<IPowerBackend> FPower;
+  TTimer tmrAllocMem;
+  TTimer tmrReboot;
+  std::string ApplicationFolderPath;
+  std::atomic<bool> ServerIsBusy{false};
+  std::unique_ptr<THTTPSServer> HTTPServer;
+  TTLSServerFiles ServerInterceptOpenSSL;
+  std::unique_ptr<TConfig> Config;
+  std::unique_ptr<TLog> FLog;
+  std::unique_ptr<THTML> HTML;
+  std::atomic<bool> IsShutdownRequest{false};
+  std::unique_ptr<TMemoryStock> FMemoryStock;
+  std::unique_ptr<TCertificateChecks> FCertificateChecks;
+  TimePoint LastCertErrorTime{};
+};
+
+}  // namespace kelvane

@@ -1,0 +1,344 @@
+#include "KMX_dmMain.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include "TestHttpsClient.h"
+#include "TestServiceFolder.h"
+#include "ucPower.h"
+#include "ucVersionInfo.h"
+
+namespace kelvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FreeLoopbackPort;
+using testing::HttpsExchange;
+using testing::MakeRequest;
+using testing::ReadFile;
+using testing::TestConfiguration;
+using testing::THttpsReply;
+using testing::TTestServiceFolder;
+
+// A power backend whose first step waits until the test lets it go, so a
+// test can hold one action in progress.
+class TGatedPower final : public IPowerBackend {
+ public:
+  bool EnableShutdownRight() override {
+    std::unique_lock lock(FMutex);
+    FEntered = true;
+    FChanged.notify_all();
+    FChanged.wait(lock, [this] { return FOpen; });
+    return true;
+  }
+  void NotifySessions(TPowerAction) override {}
+  void Force(TPowerAction) override {}
+
+  void WaitUntilEntered() {
+    std::unique_lock lock(FMutex);
+    FChanged.wait(lock, [this] { return FEntered; });
+  }
+  void Open() {
+    std::lock_guard lock(FMutex);
+    FOpen = true;
+    FChanged.notify_all();
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  bool FEntered = false;
+  bool FOpen = false;
+};
+
+class TdmMainTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterVersionResource(MakeVersionResource({{"ProductName", "Kelvane"}})); }
+
+  void SetUp() override {
+    Port = FreeLoopbackPort();
+    Folder.WriteConfiguration(TestConfiguration(Port, "AllowShutdown=True\r\n"));
+    LoopThread = std::thread([this] { Loop.Run(); });
+  }
+
+  void TearDown() override {
+    Loop.PostAndWait([this] { Main.reset(); });
+    Loop.Quit();
+    LoopThread.join();
+  }
+
+  bool Start(std::string& errorText, std::unique_ptr<IPowerBackend> power = nullptr) {
+    if (!power) power = CreateDryRunPowerBackend(RecordFile());
+    bool started = false;
+    Loop.PostAndWait([&] {
+      Main = std::make_unique<TdmMain>(Loop, std::move(power), Folder.Path());
+      Main->AttemptServiceStart(started, errorText);
+    });
+    return started;
+  }
+
+  void StartOrFail() {
+    std::string errorText;
+    ASSERT_TRUE(Start(errorText)) << errorText << "\n" << Folder.ErrorLog();
+    ASSERT_EQ(errorText, "");
+  }
+
+  THttpsReply Get(std::string_view target, std::uint16_t port = 0) {
+    return HttpsExchange(port ? port : Port, MakeRequest("GET", target));
+  }
+
+  THttpsReply Submit(std::string_view action, std::string_view user = "admin", std::string_view password = "secret") {
+    std::string body = "UserName=" + std::string(user) + "&Password=" + std::string(password) + "&Action=" +
+                       std::string(action);
+    return HttpsExchange(Port, MakeRequest("POST", "/Result_Vardex_Login", body));
+  }
+
+  std::string RecordFile() const { return Folder.Path() + "power.record"; }
+
+  // Waits for the dry-run backend to record an action.
+  std::string WaitForRecord() const {
+    for (int i = 0; i < 100; ++i) {
+      std::string record = ReadFile(RecordFile());
+      if (!record.empty()) return record;
+      std::this_thread::sleep_for(50ms);
+    }
+    return {};
+  }
+
+  TTestServiceFolder Folder;
+  std::uint16_t Port = 0;
+  TEventLoop Loop;
+  std::thread LoopThread;
+  std::unique_ptr<TdmMain> Main;
+};
+
+TEST_F(TdmMainTest, ServesTheLoginPageAtTheLoginPathInAnyCase) {
+  StartOrFail();
+  for (const char* path : {"/Vardex_Login", "/VARDEX_LOGIN", "/vardex_login?x=1"}) {
+    THttpsReply reply = Get(path);
+    EXPECT_EQ(reply.Status, 200) << path;
+    EXPECT_NE(reply.Body.find("Result_Vardex_Login"), std::string::npos) << path;
+    EXPECT_NE(reply.Body.find("Shutdown"), std::string::npos) << path;
+    EXPECT_EQ(reply.Header("Content-Type"), "text/html; charset=ISO-8859-1");
+  }
+  // The icon request is answered empty; in capitals it is a submission
+  // without an action, answered empty as well.
+  for (const char* path : {"/favicon.ico", "/FAVICON.ICO", "/anything"}) {
+    THttpsReply reply = Get(path);
+    EXPECT_EQ(reply.Status, 200) << path;
+    EXPECT_EQ(reply.Body, "") << path;
+  }
+  EXPECT_EQ(Folder.ErrorLog(), "");
+}
+
+TEST_F(TdmMainTest, RefusesWrongCredentialsAndLogsTheAttemptSafely) {
+  StartOrFail();
+  THttpsReply reply = Submit("Reboot", "admin", "Secret");
+  EXPECT_NE(reply.Body.find("You are not authorized."), std::string::npos);
+  reply = Submit("Reboot", "evil%0D%0Aforged", "x");
+  EXPECT_NE(reply.Body.find("You are not authorized."), std::string::npos);
+  reply = Submit("Reboot", "", "secret");
+  const std::string log = Folder.ErrorLog();
+  EXPECT_NE(log.find("\tUser 'admin' at ip 127.0.0.1 was not authorized.\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tUser 'evil\\r\\nforged' at ip 127.0.0.1 was not authorized.\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tUser '' at ip 127.0.0.1 was not authorized.\r\n"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(RecordFile()), "");
+}
+
+TEST_F(TdmMainTest, RebootIsConfirmedWithTheSecurityNoteAndCarriedOutLater) {
+  StartOrFail();
+  THttpsReply reply = Submit("Reboot", "ADMIN");
+  EXPECT_NE(reply.Body.find("Server reboot initiated."), std::string::npos) << reply.Body;
+  EXPECT_NE(reply.Body.find("It was the first usage by ADMIN"), std::string::npos) << reply.Body;
+  // The confirmation comes first; the machine goes down about two seconds later.
+  EXPECT_EQ(ReadFile(RecordFile()), "");
+  EXPECT_EQ(WaitForRecord(), "reboot\n");
+  EXPECT_NE(Folder.HistoryLog().find("\tADMIN\tat ip 127.0.0.1\tReboot\r\n"), std::string::npos);
+
+  reply = Submit("Reboot");
+  EXPECT_NE(reply.Body.find("Prior usage was on "), std::string::npos) << reply.Body;
+}
+
+TEST_F(TdmMainTest, ActionsOtherThanTheThreeDoNothing) {
+  StartOrFail();
+  for (const char* action : {"reboot", "REBOOT", "Format", "%00"}) {
+    THttpsReply reply = Submit(action);
+    EXPECT_EQ(reply.Status, 200);
+    EXPECT_EQ(reply.Body, "") << action;
+  }
+  // An action given in the query string counts like a form field.
+  THttpsReply reply = Get("/x?Action=Shutdown&UserName=admin&Password=secret");
+  EXPECT_NE(reply.Body.find("Server shutdown initiated."), std::string::npos) << reply.Body;
+  EXPECT_EQ(WaitForRecord(), "shutdown\n");
+  EXPECT_EQ(Folder.ErrorLog(), "");
+}
+
+TEST_F(TdmMainTest, ShutdownNeedsItToBeAllowed) {
+  Folder.WriteConfiguration(TestConfiguration(Port, "AllowShutdown=true\r\n"));
+  StartOrFail();
+  EXPECT_EQ(Get("/Vardex_Login").Body.find("Shutdown"), std::string::npos);
+  THttpsReply reply = Submit("Shutdown");
+  EXPECT_NE(reply.Body.find("Failed to shutdown the server."), std::string::npos);
+  EXPECT_NE(Folder.ErrorLog().find("The Shutdown feature has been prevented by \"False\" in vardex.cfg file."),
+            std::string::npos);
+}
+
+TEST_F(TdmMainTest, OnlyOneActionRunsAtATime) {
+  auto power = std::make_unique<TGatedPower>();
+  TGatedPower& gate = *power;
+  std::string errorText;
+  ASSERT_TRUE(Start(errorText, std::move(power))) << Folder.ErrorLog();
+  auto first = std::async(std::launch::async, [this] { return Submit("Reboot"); });
+  gate.WaitUntilEntered();
+  THttpsReply second = Submit("Reload Configuration");
+  EXPECT_NE(second.Body.find("Server is busy. Try to login later."), std::string::npos) << second.Body;
+  gate.Open();
+  EXPECT_NE(first.get().Body.find("Server reboot initiated."), std::string::npos);
+  EXPECT_NE(Folder.ErrorLog().find("\tUser 'admin' was not accepted. Server is busy.\r\n"), std::string::npos);
+  // The flag is free again once the first action ended.
+  EXPECT_NE(Submit("Reload Configuration").Body.find("Server configuration reloaded."), std::string::npos);
+}
+
+TEST_F(TdmMainTest, ReloadAppliesChangesAndMovesTheListenerAfterAnswering) {
+  StartOrFail();
+  THttpsReply reply = Submit("Reload Configuration");
+  EXPECT_NE(reply.Body.find("Server configuration reloaded."), std::string::npos);
+
+  const std::uint16_t newPort = FreeLoopbackPort();
+  Folder.WriteConfiguration(TestConfiguration(newPort, "LoginRequest=Other\r\nVardexPort=bad\r\n"));
+  reply = Submit("Reload Configuration");
+  EXPECT_NE(reply.Body.find("Server configuration reloaded."), std::string::npos) << reply.Body;
+  EXPECT_NE(reply.Body.find("Prior usage was on "), std::string::npos);
+  // The first VardexPort counts; the second is ignored.
+  THttpsReply moved;
+  for (int i = 0; i < 50 && moved.Status != 200; ++i) {
+    moved = Get("/other", newPort);
+    if (moved.Status != 200) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(moved.Status, 200) << moved.Error;
+  EXPECT_NE(moved.Body.find("Result_Other"), std::string::npos);
+  EXPECT_FALSE(Get("/other").Connected);
+
+  // A reload that fails keeps everything as it was.
+  Folder.WriteConfiguration("[Configuration]\r\nVardexPort=1\r\n");
+  reply = HttpsExchange(newPort, MakeRequest("POST", "/x", "UserName=admin&Password=secret&Action=Reload+Configuration"));
+  EXPECT_NE(reply.Body.find("Failed to reload configuration file."), std::string::npos) << reply.Body;
+  EXPECT_NE(Folder.ErrorLog().find("User 'admin' at ip 127.0.0.1 failed to reload configuration file. Error(s) in "
+                                   "configuration file '"),
+            std::string::npos);
+  EXPECT_EQ(Get("/other", newPort).Status, 200);
+}
+
+// Start-up failures: each leaves the listener closed and says why.
+struct StartFailure {
+  const char* Name;
+  std::function<void(TTestServiceFolder&, std::uint16_t)> Break;
+  const char* ErrorText;
+  std::vector<std::string> LogLines;
+};
+
+void PrintTo(const StartFailure& failure, std::ostream* out) { *out << failure.Name; }
+
+class TdmMainStartFailure : public TdmMainTest, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(TdmMainStartFailure, IsLoggedAndRefused) {
+  const StartFailure& failure = GetParam();
+  failure.Break(Folder, Port);
+  std::string errorText;
+  EXPECT_FALSE(Start(errorText));
+  std::string expected = failure.ErrorText;
+  if (auto at = expected.find("<folder>"); at != std::string::npos) expected.replace(at, 8, Folder.Path());
+  EXPECT_EQ(errorText, expected);
+  const std::string log = Folder.ErrorLog();
+  size_t from = 0;
+  for (std::string line : failure.LogLines) {
+    if (auto at = line.find("<folder>"); at != std::string::npos) line.replace(at, 8, Folder.Path());
+    const size_t found = log.find("\t" + line + "\r\n", from);
+    ASSERT_NE(found, std::string::npos) << "missing in order: " << line << "\n" << log;
+    from = found;
+  }
+  EXPECT_FALSE(Get("/Vardex_Login").Connected);
+}
+
+void Remove(const TTestServiceFolder& folder, const char* name) { std::filesystem::remove(folder.Path() + name); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TdmMainStartFailure,
+    ::testing::Values(
+        StartFailure{"NoConfiguration", [](TTestServiceFolder& f, std::uint16_t) { Remove(f, "Vardex.cfg"); }, "",
+                     {"Server start cancelled. Configuration file '<folder>Vardex.cfg' was not found."}},
+        StartFailure{"NoOpenSSL", [](TTestServiceFolder& f, std::uint16_t) { Remove(f, "openssl"); },
+                     "Fatal error: openssl.exe or it's libraries not found in (<folder>).",
+                     {"Fatal error: openssl.exe or it's libraries not found in (<folder>)."}},
+        StartFailure{"NoCertificateNorKey",
+                     [](TTestServiceFolder& f, std::uint16_t) {
+                       Remove(f, "Cert/WSScert.pem");
+                       Remove(f, "Cert/WSSkey.pem");
+                     },
+                     "Cert not loaded",
+                     {"INFO: Cert\\WSScert.pem", "Fatal SSL certificate error: cannot load Server Certificate.",
+                      "Reference: Cert\\WSScert.pem", "INFO: Cert\\WSSkey.pem",
+                      "Fatal SSL certificate error: cannot load RSA Key."}},
+        StartFailure{"EmptyRoot", [](TTestServiceFolder& f, std::uint16_t) { f.Dir().WriteFile("Cert/CAcert.pem", ""); },
+                     "Cert not loaded",
+                     {"INFO: Cert\\CAcert.pem", "Fatal SSL certificate error: cannot load Root Certificate."}},
+        StartFailure{"KeyWithAnotherPassphrase",
+                     [](TTestServiceFolder& f, std::uint16_t) {
+                       auto other = testing::WriteTestPki(f.Path() + "Other/", {.KeyPassphrase = "other"});
+                       std::filesystem::copy_file(other.Key, f.Path() + "Cert/WSSkey.pem",
+                                                  std::filesystem::copy_options::overwrite_existing);
+                     },
+                     "Cert not loaded",
+                     {"INFO: Cert\\WSSkey.pem", "Fatal SSL certificate error: cannot load RSA Key."}},
+        StartFailure{"ForeignAuthority",
+                     [](TTestServiceFolder& f, std::uint16_t) {
+                       auto other = testing::WriteTestPki(f.Path() + "Other/", {.ForeignAuthority = true});
+                       std::filesystem::copy_file(other.Certificate, f.Path() + "Cert/WSScert.pem",
+                                                  std::filesystem::copy_options::overwrite_existing);
+                       std::filesystem::copy_file(other.Key, f.Path() + "Cert/WSSkey.pem",
+                                                  std::filesystem::copy_options::overwrite_existing);
+                     },
+                     "Cert not loaded",
+                     {"INFO: validating cert signer",
+                      "Fatal Error: The server certificate was not signed by the Root certificate."}},
+        StartFailure{"CommonNameMismatch",
+                     [](TTestServiceFolder& f, std::uint16_t port) {
+                       std::string config = TestConfiguration(port);
+                       config.replace(config.find("CommonName=localhost"), 20, "CommonName=server.example");
+                       f.WriteConfiguration(config);
+                     },
+                     "Fatal error: Common Name in WSScert.pem (\"localhost\") does not match Common Name in vardex.cfg "
+                     "(\"server.example\").",
+                     {"Fatal error: Common Name in WSScert.pem (\"localhost\") does not match Common Name in "
+                      "vardex.cfg (\"server.example\")."}}),
+    [](const ::testing::TestParamInfo<StartFailure>& param) { return param.param.Name; });
+
+TEST_F(TdmMainTest, CommonNameComparisonIgnoresCase) {
+  std::string config = TestConfiguration(Port);
+  config.replace(config.find("CommonName=localhost"), 20, "CommonName=LOCALHOST");
+  Folder.WriteConfiguration(config);
+  StartOrFail();
+}
+
+TEST_F(TdmMainTest, PortInUseIsLoggedAndTheStartFails) {
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::acceptor blocker(io, {boost::asio::ip::make_address("127.0.0.1"), Port});
+  std::string errorText;
+  EXPECT_FALSE(Start(errorText));
+  EXPECT_EQ(errorText, "Cannot start HTTPS server.");
+  const std::string log = Folder.ErrorLog();
+  EXPECT_NE(log.find("\tCannot start HTTPS server. Address already in use\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tssl: libssl.so.3\t"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tcrypto: libcrypto.so.3\t"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tOpenSSL/Indy incompatibility list: \r\n"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace kelvane
