@@ -1,0 +1,204 @@
+#include "Vardex_uConfig.h"
+
+#include <algorithm>
+
+#include "ucFileContent.h"
+#include "ucIniFile.h"
+#include "ucIpConfig.h"
+#include "ucPaths.h"
+
+namespace kelvane {
+namespace {
+
+constexpr const char* ConfigFileName = "Vardex.cfg";
+constexpr const char* ConfigurationSection = "Configuration";
+constexpr const char* UserListSection = "UserList";
+
+// Larger than any real configuration file by far; a bigger file is refused
+// rather than read into memory.
+constexpr std::size_t MaxConfigFileSize = 16 * 1024 * 1024;
+
+std::string LowerAscii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+  return text;
+}
+
+// One part of a dotted address: what the listener's address parser accepts,
+// one to three decimal digits from 0 to 255 without a leading zero.
+bool IsAddressPart(std::string_view part) {
+  if (part.empty() || part.size() > 3) return false;
+  if (!std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+  if (part.size() > 1 && part.front() == '0') return false;
+  return std::stoi(std::string(part)) <= 255;
+}
+
+// The text is split at its first three dots into four parts; with fewer dots
+// the missing parts are empty and fail, with more the last part holds a dot
+// and fails.
+bool IsValidAddress(std::string_view address) {
+  for (int part = 0; part < 3; ++part) {
+    const size_t dot = address.find('.');
+    if (dot == std::string_view::npos || !IsAddressPart(address.substr(0, dot))) return false;
+    address.remove_prefix(dot + 1);
+  }
+  return IsAddressPart(address);
+}
+
+// Compares every byte of the longer text whatever the contents, so the time
+// taken does not tell how many leading characters of a guess were right.
+bool ConstantTimeEquals(std::string_view a, std::string_view b) {
+  const size_t length = std::max(a.size(), b.size());
+  volatile unsigned char difference = a.size() == b.size() ? 0 : 1;
+  for (size_t i = 0; i < length; ++i) {
+    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
+    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
+    difference = static_cast<unsigned char>(difference | (x ^ y));
+  }
+  return difference == 0;
+}
+
+// The values one reading of the file yields, applied to the fields only when
+// the reading succeeds.
+struct TLoadedValues {
+  std::string ThisServerIPNumber;
+  std::int32_t KMXPort = 443;
+  std::int32_t SessionTimeOut = 1200000;
+  std::int32_t TerminateWaitTime = 5000;
+  bool ShutdownAllowed = false;
+  std::string CommonName;
+  std::string LogFolderPath;
+  std::string LoginRequest;
+  std::int32_t MemoryBlockCount = 10;
+  std::uint32_t MemoryBlockSize = 204800;
+  std::uint32_t MemoryAllocPeriod = 20000;
+  TUserList Users;
+};
+
+class TValueReader {
+ public:
+  explicit TValueReader(const TIniReader& ini) : FIni(ini) {}
+
+  std::string Text(const char* key, std::string_view fallback) const {
+    return FIni.ReadString(ConfigurationSection, key, fallback);
+  }
+
+  // An empty or absent value leaves Value at its default without a word.
+  void Signed(const char* key, std::int32_t& value) {
+    const std::string text = Text(key, "");
+    if (text.empty()) return;
+    std::int32_t parsed = 0;
+    if (TryParseWholeNumber(text, parsed)) value = parsed;
+    else Report(key);
+  }
+
+  // A negative number would wrap round to a huge unsigned one.
+  void Unsigned(const char* key, std::uint32_t& value) {
+    std::int32_t parsed = 0;
+    const std::string text = Text(key, "");
+    if (text.empty()) return;
+    if (TryParseWholeNumber(text, parsed) && parsed >= 0) value = static_cast<std::uint32_t>(parsed);
+    else Report(key);
+  }
+
+  // A value outside 1..65535 would be cut to some other port when bound.
+  void Port(const char* key, std::int32_t& value) {
+    std::int32_t parsed = 0;
+    const std::string text = Text(key, "");
+    if (text.empty()) return;
+    if (TryParseWholeNumber(text, parsed) && parsed >= 1 && parsed <= 65535) value = parsed;
+    else Report(key);
+  }
+
+  void Report(std::string_view key) { FProblems += " Wrong parameter '" + std::string(key) + "'."; }
+  void ReportNoUsers() { FProblems += " No registered users are listed."; }
+  const std::string& Problems() const { return FProblems; }
+
+ private:
+  const TIniReader& FIni;
+  std::string FProblems;
+};
+
+}  // namespace
+
+TConfig::TConfig(const std::string& ApplicationFolderPath)
+    : FApplicationFolderPath(IncludeTrailingPathDelimiter(ApplicationFolderPath)),
+      FThisServerIPNumber(GetLocalIPNumber()),
+      FLogFolderPath(FApplicationFolderPath + "Logs" + PathDelimiter),
+      FLoginRequest(std::string("Vardex_Login")) {}
+
+bool TConfig::Reload(std::string& Error) {
+  std::lock_guard<std::mutex> guard(FReloadLock);
+  Error.clear();
+  const std::string path = FApplicationFolderPath + ConfigFileName;
+  if (!FileExists(path)) {
+    Error = "Configuration file '" + path + "' was not found.";
+    return false;
+  }
+  std::string text;
+  std::string reason;
+  if (!ReadFileContent(path, MaxConfigFileSize, text, reason)) {
+    Error = "Configuration file '" + path + "' could not be read (" + reason + ").";
+    return false;
+  }
+  const TIniReader ini(text);
+  TValueReader read(ini);
+  TLoadedValues values;
+
+  values.CommonName = read.Text("CommonName", "");
+  values.ThisServerIPNumber = read.Text("ThisServerIPNumber", FThisServerIPNumber);
+  if (!values.ThisServerIPNumber.empty() && !IsValidAddress(values.ThisServerIPNumber)) {
+    read.Report("ThisServerIPNumber");
+    values.ThisServerIPNumber.clear();
+  }
+  read.Port("VardexPort", values.KMXPort);
+  read.Signed("SessionTimeOut", values.SessionTimeOut);
+  read.Signed("TerminateWaitTime", values.TerminateWaitTime);
+  values.LogFolderPath = read.Text("LogFolderPath", FApplicationFolderPath + "Logs" + PathDelimiter);
+  values.LoginRequest = read.Text("LoginRequest", "Vardex_Login");
+  read.Signed("MemoryBlockCount", values.MemoryBlockCount);
+  read.Unsigned("MemoryBlockSize", values.MemoryBlockSize);
+  read.Unsigned("MemoryAllocPeriod", values.MemoryAllocPeriod);
+
+  // Comment lines, lines without "=" and entries without a name are no users.
+  for (const TIniEntry& entry : ini.ReadSectionValues(UserListSection)) {
+    values.Users.push_back(LowerAscii(entry.Key) + "=" + entry.Value);
+  }
+  if (values.Users.empty()) read.ReportNoUsers();
+  values.ShutdownAllowed = read.Text("AllowShutdown", "False") == "True";
+
+  if (!read.Problems().empty()) Error = "Error(s) in configuration file '" + path + "'." + read.Problems();
+  // A reading that fails changes nothing, so what the service runs with and
+  // what the fields say stay the same until a reload succeeds.
+  if (values.Users.empty()) return false;
+
+  FThisServerIPNumber = std::move(values.ThisServerIPNumber);
+  FKMXPort = values.KMXPort;
+  FSessionTimeOut = values.SessionTimeOut;
+  FTerminateWaitTime = values.TerminateWaitTime;
+  FShutdownAllowed = values.ShutdownAllowed;
+  FCommonName = std::move(values.CommonName);
+  FLogFolderPath = std::move(values.LogFolderPath);
+  FLoginRequest.Store(std::move(values.LoginRequest));
+  FMemoryBlockCount = values.MemoryBlockCount;
+  FMemoryBlockSize = values.MemoryBlockSize;
+  FMemoryAllocPeriod = values.MemoryAllocPeriod;
+  FUserList.Store(std::move(values.Users));
+  return true;
+}
+
+bool TConfig::CheckUser(const std::string& UserName, const std::string& Password) const {
+  if (UserName.empty() || Password.empty()) return false;
+  const std::shared_ptr<const TUserList> users = FUserList.Load();
+  for (const std::string& user : *users) {
+    const size_t separator = user.find('=');
+    if (SameIniName(std::string_view(user).substr(0, separator), UserName)) {
+      return ConstantTimeEquals(std::string_view(user).substr(separator + 1), Password);
+    }
+  }
+  // An unknown name costs about as much as a wrong password.
+  (void)ConstantTimeEquals(Password, Password);
+  return false;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,60 @@
+#pragma once
+
+// The service's in-memory copy of its configuration file "Vardex.cfg" and the
+// check of a user name and password against the configured users.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ucSnapshot.h"
+
+namespace kelvane {
+
+// One string per user: the login name in lower case, "=", the password.
+using TUserList = std::vector<std::string>;
+
+class TConfig {
+ public:
+  // Starting values until the first Reload: the host's first IPv4 address,
+  // port 443, time-outs 1200000 and 5000 ms, the log folder "Logs/" in the
+  // application folder, login path "Vardex_Login", 10 reserve blocks of
+  // 204800 bytes, no top-up period, no shutdown, no common name, no users.
+  explicit TConfig(const std::string& ApplicationFolderPath);
+  TConfig(const TConfig&) = delete;
+  TConfig& operator=(const TConfig&) = delete;
+
+  // Reads the configuration file. True when it was found and lists at least
+  // one user; Error then still describes any wrong value (whose default was
+  // used). On false every field keeps its value and Error says why.
+  bool Reload(std::string& Error);
+
+  // True when the pair belongs to a configured user: the name matches
+  // without regard to case, the password exactly; an empty name or password
+  // never matches. Safe to call while another thread reloads.
+  bool CheckUser(const std::string& UserName, const std::string& Password) const;
+
+  // The main module reads these directly. Fields other than FLoginRequest and
+  // FUserList change only in Reload, which the request handler runs while no
+  // other action runs. The login path is read by every request and the user
+  // list by every login, at any time, so both are replaced as a whole.
+  const std::string FApplicationFolderPath;  // ends in a path separator
+  std::string FThisServerIPNumber;           // may be empty: all local addresses
+  std::int32_t FKMXPort = 443;
+  std::int32_t FSessionTimeOut = 1200000;    // ms
+  std::int32_t FTerminateWaitTime = 5000;    // ms
+  bool FShutdownAllowed = false;
+  std::string FCommonName;
+  std::string FLogFolderPath;                // as written in the file
+  TSnapshot<std::string> FLoginRequest;
+  std::int32_t FMemoryBlockCount = 10;
+  std::uint32_t FMemoryBlockSize = 204800;   // bytes
+  std::uint32_t FMemoryAllocPeriod = 0;      // ms
+  TSnapshot<TUserList> FUserList;
+
+ private:
+  std::mutex FReloadLock;  // two reloads never interleave
+};
+
+}  // namespace kelvane

@@ -1,0 +1,477 @@
+#include "KMX_uHTML.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+#include "ucPaths.h"
+
+namespace kelvane {
+namespace {
+
+// How long a template file is trusted before it is read again.
+constexpr std::chrono::seconds TemplateRecheckInterval(1);
+
+constexpr std::string_view ShutdownButton =
+    "&nbsp;&nbsp; or &nbsp;&nbsp;<input type=\"submit\" name=\"Action\" value=\"Shutdown\"/>";
+
+// ---------------------------------------------------------------------------
+// Template decoding. Whatever the file's encoding, the result is ISO-8859-1
+// text, with HTML character references for what ISO-8859-1 cannot hold.
+
+constexpr char32_t ReplacementCharacter = 0xFFFD;
+
+void AppendLatin1(std::string& out, char32_t codePoint) {
+  if (codePoint <= 0xFF) {
+    out += static_cast<char>(codePoint);
+  } else {
+    out += "&#";
+    out += std::to_string(static_cast<unsigned long>(codePoint));
+    out += ';';
+  }
+}
+
+// Code page 1252 differs from ISO-8859-1 only in 0x80..0x9F. The five bytes
+// that code page leaves undefined map to the control characters of the same
+// value, as Windows maps them.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string DecodeCp1252(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80 && byte <= 0x9F) {
+      AppendLatin1(out, Cp1252High[byte - 0x80]);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Little-endian UTF-16 without its mark; an odd last byte is ignored. A lone
+// surrogate becomes U+FFFD.
+std::string DecodeUtf16Le(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  const size_t units = bytes.size() / 2;
+  auto unitAt = [&](size_t i) {
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  };
+  for (size_t i = 0; i < units; ++i) {
+    const char16_t unit = unitAt(i);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
+      const char16_t low = unitAt(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendLatin1(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    AppendLatin1(out, unit >= 0xD800 && unit <= 0xDFFF ? ReplacementCharacter : unit);
+  }
+  return out;
+}
+
+// UTF-8 without its mark. Each malformed sequence (stray continuation byte,
+// truncated, overlong, surrogate, beyond U+10FFFF) becomes one U+FFFD.
+std::string DecodeUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    char32_t codePoint = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, codePoint = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, codePoint = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, codePoint = lead & 0x07, minimum = 0x10000;
+    }
+    size_t consumed = 1;
+    bool valid = length != 0;
+    while (valid && consumed < length) {
+      if (i + consumed >= bytes.size()) {
+        valid = false;
+        break;
+      }
+      const auto next = static_cast<unsigned char>(bytes[i + consumed]);
+      if ((next & 0xC0) != 0x80) {
+        valid = false;
+        break;
+      }
+      codePoint = (codePoint << 6) | (next & 0x3F);
+      ++consumed;
+    }
+    if (valid && (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) {
+      valid = false;
+    }
+    AppendLatin1(out, valid ? codePoint : ReplacementCharacter);
+    i += consumed;
+  }
+  return out;
+}
+
+std::string DecodeTemplate(std::string_view raw) {
+  // A file that holds nothing but the UTF-16 mark is an empty template (as an
+  // editor saves an empty "Unicode" file), not two code page 1252 letters.
+  if (raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE') return DecodeUtf16Le(raw.substr(2));
+  if (raw.size() >= 3 && raw[0] == '\xEF' && raw[1] == '\xBB' && raw[2] == '\xBF') return DecodeUtf8(raw.substr(3));
+  return DecodeCp1252(raw);
+}
+
+// ---------------------------------------------------------------------------
+// Built-in templates: one frame, three sets of rows.
+
+std::string Row(std::string_view label, std::string_view value) {
+  return "<tr><td width=\"100\">" + std::string(label) + "</td><td class=\"datab\">" + std::string(value) +
+         "</td></tr>\n";
+}
+
+std::string SmallPrintRow(std::string_view label, std::string_view value) {
+  return "<tr><td width=\"100\" class=\"fyi\">" + std::string(label) + "</td><td class=\"fyi\">" +
+         std::string(value) + "</td></tr>\n";
+}
+
+std::string Spacer(std::string_view spacerClass) {
+  return "<tr><td colspan=\"2\" class=\"" + std::string(spacerClass) + "\">&nbsp;</td></tr>\n";
+}
+
+std::string ServerNameRow() { return Row("Server Name:", "<span style=\"color:#DD0000\">$CommonName</span>"); }
+
+std::string CertificateRows() {
+  return Spacer("spacefyi") + SmallPrintRow("Secure Cert:", "Valid until $EvalEnds");
+}
+
+enum class TFrameKind { Page, Form };
+
+std::string Frame(std::string_view title, std::string_view caption, std::string_view rows, TFrameKind kind) {
+  std::string page =
+      "<!DOCTYPE html>\n"
+      "<html>\n"
+      "<head>\n"
+      "<title>" + std::string(title) + "</title>\n"
+      "<style type=\"text/css\">\n"
+      "td { font-family: Verdana, Arial, sans-serif; font-size: 12px; }\n"
+      ".tdwhite { font-family: Verdana, Arial, sans-serif; font-size: 12px; color: #FFFFFF; }\n"
+      ".data { font-size: 12px; }\n"
+      ".datab { font-size: 12px; font-weight: bold; }\n"
+      ".version { font-size: 9px; color: #FFFFFF; }\n"
+      ".fyi { font-size: 9px; color: #666667; }\n"
+      ".space1 { font-family: Arial; font-size: 1px; }\n"
+      ".space5 { font-family: Arial; font-size: 5px; }\n"
+      ".spacefyi { font-family: Arial; font-size: 10px; }\n"
+      "</style>\n"
+      "</head>\n"
+      "<body>\n";
+  if (kind == TFrameKind::Form) page += "<form action=\"$Request\" method=\"post\">\n";
+  page +=
+      "<table align=\"center\" width=\"425\" bgcolor=\"#000000\" border=\"0\" cellspacing=\"0\" cellpadding=\"0\">\n"
+      "<tr><td>\n"
+      "<table width=\"100%\" border=\"0\" cellspacing=\"1\" cellpadding=\"4\">\n"
+      "<tr bgcolor=\"darkslateblue\">\n"
+      "<td class=\"tdwhite\" width=\"100\">&nbsp;&nbsp;&nbsp;<b>KMX</b> <span class=\"version\">$KMXVer</span></td>\n"
+      "<td class=\"tdwhite\" width=\"325\">&nbsp;&nbsp;" + std::string(caption) + "</td>\n"
+      "</tr>\n"
+      "<tr bgcolor=\"lavender\">\n"
+      "<td colspan=\"2\">\n"
+      "<table width=\"100%\" bgcolor=\"lavender\" border=\"0\" cellpadding=\"8\"><tr><td>\n"
+      "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\">\n" +
+      std::string(rows) +
+      "</table>\n"
+      "</td></tr></table>\n"
+      "</td>\n"
+      "</tr>\n"
+      "</table>\n"
+      "</td></tr>\n"
+      "</table>\n";
+  if (kind == TFrameKind::Form) page += "</form>\n";
+  page +=
+      "</body>\n"
+      "</html>\n";
+  return page;
+}
+
+const std::string& BuiltInLoginTemplate() {
+  static const std::string text = Frame(
+      "KMX Login", "Actions for remote server control",
+      ServerNameRow() + Spacer("space1") + Row("Server Time:", "$ActionTime") + Spacer("space5") +
+          Row("User Name:", "<input type=\"text\" name=\"UserName\" size=\"30\"/>") + Spacer("space1") +
+          Row("Password:", "<input type=\"password\" name=\"Password\" size=\"30\"/>") + Spacer("space1") +
+          Row("Action:",
+              "<input type=\"submit\" name=\"Action\" value=\"Reload Configuration\"/><br/><br/>"
+              "<input type=\"submit\" name=\"Action\" value=\"Reboot\"/><br/><br/>$OptionalShutdown") +
+          CertificateRows(),
+      TFrameKind::Form);
+  return text;
+}
+
+const std::string& BuiltInConfirmTemplate() {
+  static const std::string text = Frame(
+      "KMX Confirmation", "Confirmation",
+      ServerNameRow() + Spacer("space1") + Row("Action time:", "$ActionTime") + Spacer("space1") +
+          Row("Action taken:", "$ActionTaken") + Spacer("space1") + Row("Security note:", "$SecurityNote") +
+          CertificateRows(),
+      TFrameKind::Page);
+  return text;
+}
+
+const std::string& BuiltInErrorTemplate() {
+  static const std::string text =
+      Frame("KMX Error", "Error",
+            ServerNameRow() + Spacer("space1") + Row("Action time:", "$ActionTime") + Spacer("space1") +
+                Row("Error:", "$Error") + CertificateRows(),
+            TFrameKind::Page);
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+
+// Replaces every occurrence of macro, scanning left to right; the inserted
+// value is not scanned again for the same macro.
+void ReplaceAll(std::string& text, std::string_view macro, std::string_view value) {
+  size_t pos = text.find(macro);
+  if (pos == std::string::npos) return;
+  std::string result;
+  result.reserve(text.size() + value.size() * 2);
+  size_t from = 0;
+  while (pos != std::string::npos) {
+    result.append(text, from, pos - from);
+    result.append(value);
+    from = pos + macro.size();
+    pos = text.find(macro, from);
+  }
+  result.append(text, from, std::string::npos);
+  text.swap(result);
+}
+
+std::string FormatTime(TimePoint when) { return FormatTimeStamp(ToLocalTime(when)); }
+
+std::string SystemErrorText(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+bool ReadTemplateFile(const std::string& path, std::string& content, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  int failure = file == nullptr ? errno : 0;
+  if (file != nullptr) {
+    char buffer[16384];
+    size_t count = 0;
+    content.clear();
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, count);
+    // A folder opens but cannot be read: to the administrator it is a file
+    // that cannot be opened all the same.
+    if (std::ferror(file) != 0) failure = errno != 0 ? errno : EIO;
+    std::fclose(file);
+  }
+  if (failure == 0) return true;
+  error = "Cannot open file \"" + path + "\". " + SystemErrorText(failure);
+  return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+struct THTML::TFacts {
+  std::string CommonName;
+  TimePoint NotAfter{};
+  std::string NotAfterText;
+  std::string Version;
+};
+
+// The certificate and version values. Readers take the current snapshot with
+// one atomic load; a change publishes a new snapshot. Old snapshots are kept
+// until the renderer goes, since a page on another thread may still read one;
+// they change only at start-up, so there are a handful at most.
+class THTML::TFactsStore {
+ public:
+  TFactsStore() { Update([](TFacts&) {}); }
+
+  const TFacts& Get() const { return *FCurrent.load(std::memory_order_acquire); }
+
+  template <class Change>
+  void Update(Change change) {
+    std::lock_guard<std::mutex> guard(FWriteLock);
+    const TFacts* current = FCurrent.load(std::memory_order_acquire);
+    auto next = std::make_unique<TFacts>(current != nullptr ? *current : TFacts{});
+    change(*next);
+    FCurrent.store(next.get(), std::memory_order_release);
+    FVersions.push_back(std::move(next));
+  }
+
+ private:
+  std::atomic<const TFacts*> FCurrent{nullptr};
+  std::mutex FWriteLock;
+  std::vector<std::unique_ptr<const TFacts>> FVersions;
+};
+
+// One template file, decoded once per content. The current version is read
+// with one atomic load; once a second one thread reads the file again, and
+// only a changed content (or a change between readable and not) makes a new
+// version. Versions handed out stay alive until the renderer goes.
+class THTML::TTemplateFile {
+ public:
+  struct TVersion {
+    bool Readable = false;
+    std::string Text;  // the decoded template, or the error message when not readable
+  };
+
+  TTemplateFile(std::string path, const std::string& builtIn) : FPath(std::move(path)), FBuiltIn(builtIn) {}
+
+  const TVersion& Current(TimePoint now) {
+    const std::int64_t nowTicks = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+    const TVersion* current = FCurrent.load(std::memory_order_acquire);
+    if (current != nullptr && !RecheckDue(nowTicks)) return *current;
+    if (current != nullptr) {
+      // Whoever holds the lock is reading the file already; the current
+      // version serves meanwhile.
+      std::unique_lock<std::mutex> lock(FReadLock, std::try_to_lock);
+      if (lock.owns_lock() && RecheckDue(nowTicks)) Refresh(nowTicks);
+    } else {
+      std::lock_guard<std::mutex> lock(FReadLock);
+      if (FCurrent.load(std::memory_order_acquire) == nullptr) Refresh(nowTicks);
+    }
+    return *FCurrent.load(std::memory_order_acquire);
+  }
+
+ private:
+  bool RecheckDue(std::int64_t nowTicks) const {
+    const std::int64_t interval = std::chrono::nanoseconds(TemplateRecheckInterval).count();
+    const std::int64_t elapsed = nowTicks - FCheckedAt.load(std::memory_order_acquire);
+    // A clock set back counts as due, so a template never stays stale for long.
+    return elapsed >= interval || elapsed < 0;
+  }
+
+  // Runs with FReadLock held.
+  void Refresh(std::int64_t nowTicks) {
+    const std::string path = ResolvePath(FPath);
+    std::string raw;
+    std::string error;
+    const bool readable = ReadTemplateFile(path, raw, error);
+    const bool unchanged = FHaveRead && readable == FLastReadable && (readable ? raw == FLastRaw : error == FLastError);
+    if (!unchanged) {
+      auto next = std::make_unique<TVersion>();
+      next->Readable = readable;
+      if (readable) {
+        next->Text = DecodeTemplate(raw);
+        if (next->Text.empty()) next->Text = FBuiltIn;
+      } else {
+        next->Text = error;
+      }
+      FCurrent.store(next.get(), std::memory_order_release);
+      FVersions.push_back(std::move(next));
+      FHaveRead = true;
+      FLastReadable = readable;
+      FLastRaw = readable ? std::move(raw) : std::string();
+      FLastError = readable ? std::string() : std::move(error);
+    }
+    FCheckedAt.store(nowTicks, std::memory_order_release);
+  }
+
+  const std::string FPath;
+  const std::string& FBuiltIn;
+  std::atomic<const TVersion*> FCurrent{nullptr};
+  std::atomic<std::int64_t> FCheckedAt{0};
+  std::mutex FReadLock;
+  // Guarded by FReadLock.
+  std::vector<std::unique_ptr<const TVersion>> FVersions;
+  bool FHaveRead = false;
+  bool FLastReadable = false;
+  std::string FLastRaw;
+  std::string FLastError;
+};
+
+// ---------------------------------------------------------------------------
+
+THTML::THTML(std::string_view applicationFolderPath, Clock clock)
+    : FWebFolderPath(IncludeTrailingPathDelimiter(applicationFolderPath) + "Web" + PathDelimiter),
+      FClock(std::move(clock)),
+      FFacts(std::make_unique<TFactsStore>()),
+      FLoginTemplate(std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Login.html", BuiltInLoginTemplate())),
+      FConfirmTemplate(std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Confirm.html", BuiltInConfirmTemplate())),
+      FErrorTemplate(std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Error.html", BuiltInErrorTemplate())) {}
+
+THTML::~THTML() = default;
+
+const std::string& THTML::LoadTemplate(TTemplateFile& file, TimePoint now) const {
+  const TTemplateFile::TVersion& version = file.Current(now);
+  if (!version.Readable) throw EFileOpenError(version.Text);
+  return version.Text;
+}
+
+std::string THTML::GetLoginPage(std::string_view request) const {
+  const TimePoint now = FClock();
+  std::string page = LoadTemplate(*FLoginTemplate, now);
+  const TFacts& facts = FFacts->Get();
+  ReplaceAll(page, "$Request", request);
+  ReplaceAll(page, "$ActionTime", FormatTime(now));
+  ReplaceAll(page, "$CommonName", facts.CommonName);
+  ReplaceAll(page, "$EvalEnds", facts.NotAfterText);
+  ReplaceAll(page, "$OptionalShutdown", ShutdownAllowed() ? ShutdownButton : std::string_view());
+  ReplaceAll(page, "$KMXVer", facts.Version);
+  return page;
+}
+
+std::string THTML::GetConfirmPage(std::string_view confirm, std::string_view securityNote) const {
+  const TimePoint now = FClock();
+  std::string page = LoadTemplate(*FConfirmTemplate, now);
+  const TFacts& facts = FFacts->Get();
+  ReplaceAll(page, "$ActionTime", FormatTime(now));
+  ReplaceAll(page, "$ActionTaken", confirm);
+  ReplaceAll(page, "$SecurityNote", securityNote);
+  ReplaceAll(page, "$CommonName", facts.CommonName);
+  ReplaceAll(page, "$EvalEnds", facts.NotAfterText);
+  ReplaceAll(page, "$KMXVer", facts.Version);
+  return page;
+}
+
+std::string THTML::GetErrorPage(std::string_view error) const {
+  const TimePoint now = FClock();
+  std::string page = LoadTemplate(*FErrorTemplate, now);
+  const TFacts& facts = FFacts->Get();
+  ReplaceAll(page, "$ActionTime", FormatTime(now));
+  ReplaceAll(page, "$Error", error);
+  ReplaceAll(page, "$CommonName", facts.CommonName);
+  ReplaceAll(page, "$EvalEnds", facts.NotAfterText);
+  ReplaceAll(page, "$KMXVer", facts.Version);
+  return page;
+}
+
+void THTML::SetCommonName(std::string_view commonName) {
+  FFacts->Update([&](TFacts& facts) { facts.CommonName = commonName; });
+}
+
+std::string THTML::CommonName() const { return FFacts->Get().CommonName; }
+
+void THTML::SetNotAfter(TimePoint notAfter) {
+  // The text is made here once rather than for every page.
+  FFacts->Update([&](TFacts& facts) {
+    facts.NotAfter = notAfter;
+    facts.NotAfterText = FormatTime(notAfter);
+  });
+}
+
+TimePoint THTML::NotAfter() const { return FFacts->Get().NotAfter; }
+
+void THTML::SetVersion(std::string_view version) {
+  FFacts->Update([&](TFacts& facts) { facts.Version = version; });
+}
+
+std::string THTML::Version() const { return FFacts->Get().Version; }
+
+}  // namespace kelvane

@@ -1,0 +1,310 @@
+#include "Vardex_uConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <thread>
+
+#include "TempDir.h"
+#include "ucIpConfig.h"
+
+namespace kelvane {
+namespace {
+
+using testing::TempDir;
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& text) { return FDir.WriteFile("Vardex.cfg", text); }
+  std::string Path() const { return FDir.Path() + "Vardex.cfg"; }
+  std::string Problems(const std::string& sentences) const {
+    return "Error(s) in configuration file '" + Path() + "'." + sentences;
+  }
+
+  TempDir FDir;
+  TConfig FConfig{FDir.Path()};
+  std::string FError;
+};
+
+TEST_F(ConfigTest, CreateSetsTheStartingValues) {
+  EXPECT_EQ(FConfig.FApplicationFolderPath, FDir.Path());
+  EXPECT_EQ(FConfig.FThisServerIPNumber, GetLocalIPNumber());
+  EXPECT_EQ(FConfig.FKMXPort, 443);
+  EXPECT_EQ(FConfig.FSessionTimeOut, 1200000);
+  EXPECT_EQ(FConfig.FTerminateWaitTime, 5000);
+  EXPECT_FALSE(FConfig.FShutdownAllowed);
+  EXPECT_EQ(FConfig.FCommonName, "");
+  EXPECT_EQ(FConfig.FLogFolderPath, FDir.Path() + "Logs/");
+  EXPECT_EQ(FConfig.FLoginRequest.Get(), "Vardex_Login");
+  EXPECT_EQ(FConfig.FMemoryBlockCount, 10);
+  EXPECT_EQ(FConfig.FMemoryBlockSize, 204800u);
+  EXPECT_EQ(FConfig.FMemoryAllocPeriod, 0u);
+  EXPECT_TRUE(FConfig.FUserList.Load()->empty());
+}
+
+TEST_F(ConfigTest, AMissingFileIsReportedAndChangesNothing) {
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError, "Configuration file '" + Path() + "' was not found.");
+  EXPECT_EQ(FConfig.FMemoryAllocPeriod, 0u);
+  EXPECT_EQ(FConfig.FKMXPort, 443);
+}
+
+TEST_F(ConfigTest, TheFileNameMatchesWithoutRegardToCase) {
+  FDir.WriteFile("VARDEX.cfg", "[userlist]\nAdmin=pw\n");
+  EXPECT_TRUE(FConfig.Reload(FError)) << FError;
+  EXPECT_TRUE(FConfig.CheckUser("admin", "pw"));
+}
+
+TEST_F(ConfigTest, AFileWithOnlyUsersGivesEveryDefault) {
+  Write("[UserList]\r\nAdmin=pw\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  EXPECT_EQ(FError, "");
+  EXPECT_EQ(FConfig.FThisServerIPNumber, GetLocalIPNumber());
+  EXPECT_EQ(FConfig.FKMXPort, 443);
+  EXPECT_EQ(FConfig.FLogFolderPath, FDir.Path() + "Logs/");
+  EXPECT_EQ(FConfig.FLoginRequest.Get(), "Vardex_Login");
+  EXPECT_EQ(FConfig.FMemoryAllocPeriod, 20000u);
+  EXPECT_FALSE(FConfig.FShutdownAllowed);
+  EXPECT_EQ(*FConfig.FUserList.Load(), TUserList{"admin=pw"});
+}
+
+struct TValueCase {
+  const char* Line;                                  // one line of [Configuration]
+  std::function<std::string(const TConfig&)> Field;  // the field it sets, as text
+  std::string Expected;
+  std::string Problems;  // collected sentences, empty when silent
+};
+
+std::string Port(const TConfig& c) { return std::to_string(c.FKMXPort); }
+std::string Address(const TConfig& c) { return c.FThisServerIPNumber; }
+
+TEST_F(ConfigTest, EachValueIsReadCheckedAndDefaultedAsTheTableSays) {
+  const TValueCase cases[] = {
+      {"VardexPort=$1F90", Port, "8080", ""},
+      {"VardexPort=0x1f90", Port, "8080", ""},
+      {"VardexPort= 8443 ", Port, "8443", ""},
+      {"VardexPort=\"8443\"", Port, "8443", ""},
+      {"VardexPort=", Port, "443", ""},
+      {"VardexPort=abc", Port, "443", " Wrong parameter 'VardexPort'."},
+      {"VardexPort=1F90", Port, "443", " Wrong parameter 'VardexPort'."},
+      {"VardexPort=70000", Port, "443", " Wrong parameter 'VardexPort'."},
+      {"VardexPort=-1", Port, "443", " Wrong parameter 'VardexPort'."},
+      {"VardexPort=0", Port, "443", " Wrong parameter 'VardexPort'."},
+      {"ThisServerIPNumber=10.1.2.3", Address, "10.1.2.3", ""},
+      {"ThisServerIPNumber=0.0.0.0", Address, "0.0.0.0", ""},
+      {"ThisServerIPNumber=", Address, "", ""},
+      {"ThisServerIPNumber=1.2.3", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=1.2.3.256", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=1.2.3.4.5", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=1..3.4", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=+1.2.3.4", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=1.2.3.$FF", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=010.2.3.4", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"ThisServerIPNumber=host.example.com", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
+      {"SessionTimeOut=60000", [](const TConfig& c) { return std::to_string(c.FSessionTimeOut); }, "60000", ""},
+      {"SessionTimeOut=1 minute", [](const TConfig& c) { return std::to_string(c.FSessionTimeOut); }, "1200000",
+       " Wrong parameter 'SessionTimeOut'."},
+      {"TerminateWaitTime=x", [](const TConfig& c) { return std::to_string(c.FTerminateWaitTime); }, "5000",
+       " Wrong parameter 'TerminateWaitTime'."},
+      {"MemoryBlockCount=500", [](const TConfig& c) { return std::to_string(c.FMemoryBlockCount); }, "500", ""},
+      {"MemoryBlockCount=ten", [](const TConfig& c) { return std::to_string(c.FMemoryBlockCount); }, "10",
+       " Wrong parameter 'MemoryBlockCount'."},
+      {"MemoryBlockSize=$400", [](const TConfig& c) { return std::to_string(c.FMemoryBlockSize); }, "1024", ""},
+      {"MemoryBlockSize=-1", [](const TConfig& c) { return std::to_string(c.FMemoryBlockSize); }, "204800",
+       " Wrong parameter 'MemoryBlockSize'."},
+      {"MemoryAllocPeriod=-5", [](const TConfig& c) { return std::to_string(c.FMemoryAllocPeriod); }, "20000",
+       " Wrong parameter 'MemoryAllocPeriod'."},
+      {"MemoryAllocPeriod=", [](const TConfig& c) { return std::to_string(c.FMemoryAllocPeriod); }, "20000", ""},
+      {"AllowShutdown=True", [](const TConfig& c) { return std::string(c.FShutdownAllowed ? "on" : "off"); }, "on", ""},
+      {"AllowShutdown=true", [](const TConfig& c) { return std::string(c.FShutdownAllowed ? "on" : "off"); }, "off", ""},
+      {"AllowShutdown='True'", [](const TConfig& c) { return std::string(c.FShutdownAllowed ? "on" : "off"); }, "on",
+       ""},
+      {"CommonName=Server.Example.com", [](const TConfig& c) { return c.FCommonName; }, "Server.Example.com", ""},
+      {"LogFolderPath=", [](const TConfig& c) { return c.FLogFolderPath; }, "", ""},
+      {"LogFolderPath=D:\\Logs", [](const TConfig& c) { return c.FLogFolderPath; }, "D:\\Logs", ""},
+      {"LoginRequest=\"Secret_Path\"", [](const TConfig& c) { return c.FLoginRequest.Get(); }, "Secret_Path", ""},
+      {"LoginRequest=", [](const TConfig& c) { return c.FLoginRequest.Get(); }, "", ""},
+  };
+  for (const TValueCase& c : cases) {
+    Write(std::string("[Configuration]\r\n") + c.Line + "\r\n[UserList]\r\nAdmin=pw\r\n");
+    TConfig config(FDir.Path());
+    std::string error;
+    EXPECT_TRUE(config.Reload(error)) << c.Line;
+    EXPECT_EQ(c.Field(config), c.Expected) << c.Line;
+    EXPECT_EQ(error, c.Problems.empty() ? "" : Problems(c.Problems)) << c.Line;
+  }
+}
+
+TEST_F(ConfigTest, ProblemsAreCollectedInOneTextInTheOrderOfTheKeys) {
+  Write(
+      "[Configuration]\r\n"
+      "MemoryAllocPeriod=z\r\n"
+      "VardexPort=abc\r\n"
+      "ThisServerIPNumber=1.2.3\r\n"
+      "MemoryBlockSize=z\r\n"
+      "[UserList]\r\n");
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError, Problems(" Wrong parameter 'ThisServerIPNumber'. Wrong parameter 'VardexPort'. Wrong parameter "
+                             "'MemoryBlockSize'. Wrong parameter 'MemoryAllocPeriod'. No registered users are listed."));
+
+  Write("[Configuration]\r\nVardexPort=abc\r\n");
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError, "Error(s) in configuration file '" + FDir.Path() +
+                        "Vardex.cfg'. Wrong parameter 'VardexPort'. No registered users are listed.");
+}
+
+TEST_F(ConfigTest, ChecksUsersByNameWithoutCaseAndPasswordExactly) {
+  Write(
+      "[UserList]\r\n"
+      "Admin=Secret=With=Equals\r\n"
+      "admin=second of the same name\r\n"
+      "Empty=\r\n"
+      "Quoted=\"  blanks kept inside quotes  \"\r\n"
+      ";Root=commented out\r\n"
+      "NoSeparatorLine\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError)) << FError;
+  struct TCase {
+    const char* Name;
+    const char* Password;
+    bool Accepted;
+  };
+  const TCase cases[] = {
+      {"admin", "Secret=With=Equals", true},
+      {"ADMIN", "Secret=With=Equals", true},
+      {"Admin", "secret=with=equals", false},
+      {"admin", "second of the same name", false},
+      {"admin", "Secret=With=Equal", false},
+      {"admin", "Secret=With=Equals ", false},
+      {" admin", "Secret=With=Equals", false},
+      {"admin", "", false},
+      {"", "Secret=With=Equals", false},
+      {"Empty", "", false},
+      {"Quoted", "  blanks kept inside quotes  ", true},
+      {";Root", "commented out", false},
+      {"Root", "commented out", false},
+      {"NoSeparatorLine", "x", false},
+      {"Nobody", "Secret=With=Equals", false},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(FConfig.CheckUser(c.Name, c.Password), c.Accepted) << c.Name << "/" << c.Password;
+}
+
+TEST_F(ConfigTest, AReloadWithoutTheAddressKeepsTheAddressInForceButResetsThePort) {
+  Write("[Configuration]\r\nThisServerIPNumber=10.9.8.7\r\nVardexPort=8443\r\n[UserList]\r\nA=1\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  Write("[Configuration]\r\n[UserList]\r\nA=1\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  EXPECT_EQ(FConfig.FThisServerIPNumber, "10.9.8.7");
+  EXPECT_EQ(FConfig.FKMXPort, 443);
+}
+
+TEST_F(ConfigTest, AReloadThatFindsNoUsersChangesNoField) {
+  Write(
+      "[Configuration]\r\nVardexPort=8443\r\nLoginRequest=First\r\nMemoryBlockCount=3\r\nAllowShutdown=True\r\n"
+      "[UserList]\r\nAdmin=one\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  Write(
+      "[Configuration]\r\nVardexPort=9443\r\nLoginRequest=Second\r\nMemoryBlockCount=4\r\n"
+      "[UserList]\r\n;Admin=two\r\n");
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError, Problems(" No registered users are listed."));
+  EXPECT_EQ(FConfig.FKMXPort, 8443);
+  EXPECT_EQ(FConfig.FLoginRequest.Get(), "First");
+  EXPECT_EQ(FConfig.FMemoryBlockCount, 3);
+  EXPECT_TRUE(FConfig.FShutdownAllowed);
+  EXPECT_TRUE(FConfig.CheckUser("admin", "one"));
+  EXPECT_FALSE(FConfig.CheckUser("admin", "two"));
+}
+
+TEST_F(ConfigTest, GarbageNeverBreaksTheLoader) {
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) & 0xFF);
+  const std::string garbage[] = {
+      "",
+      "no sections at all\r\nAdmin=pw\r\n",
+      binary,
+      std::string("[UserList]\0\r\n", 13),
+      "[Configuration]\r\nVardexPort=" + std::string(10 * 1024 * 1024, '9') + "\r\n",
+      std::string(10 * 1024 * 1024, '[') + "\n" + std::string(1024 * 1024, '='),
+  };
+  for (const std::string& text : garbage) {
+    Write(text);
+    EXPECT_FALSE(FConfig.Reload(FError)) << text.substr(0, 40);
+    EXPECT_NE(FError.find("No registered users are listed."), std::string::npos);
+  }
+
+  Write("\x01\x02\r\n[UserList]\r\n\xff\xfe\r\nAdmin=" + std::string(10 * 1024 * 1024, 'p') + "\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  EXPECT_TRUE(FConfig.CheckUser("admin", std::string(2047, 'p')));
+}
+
+TEST_F(ConfigTest, AnOversizedFileOrAPipeIsRefusedWithoutWaiting) {
+  Write("[UserList]\r\nAdmin=pw\r\n");
+  std::filesystem::resize_file(Path(), 17 * 1024 * 1024);
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError.rfind("Configuration file '" + Path() + "' could not be read (", 0), 0u) << FError;
+  EXPECT_EQ(FConfig.FMemoryAllocPeriod, 0u);
+  EXPECT_FALSE(FConfig.CheckUser("admin", "pw"));
+
+  std::filesystem::remove(Path());
+  ASSERT_EQ(std::system(("mkfifo '" + Path() + "'").c_str()), 0);
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError, "Configuration file '" + Path() + "' was not found.");
+}
+
+TEST_F(ConfigTest, AnUnreadableFileIsReportedAndChangesNothing) {
+  Write("[UserList]\r\nAdmin=pw\r\n");
+  std::filesystem::permissions(Path(), std::filesystem::perms::none);
+  if (std::ifstream(Path()).is_open()) GTEST_SKIP() << "this account reads files whatever their permissions";
+  EXPECT_FALSE(FConfig.Reload(FError));
+  EXPECT_EQ(FError.rfind("Configuration file '" + Path() + "' could not be read (", 0), 0u) << FError;
+  EXPECT_EQ(FConfig.FMemoryAllocPeriod, 0u);
+}
+
+// A login check on one connection must see the user list before or after a
+// reload on another, never one half rebuilt; the same holds for the login path.
+TEST_F(ConfigTest, LoginChecksDuringReloadsAlwaysSeeOneWholeUserList) {
+  std::string listA = "[Configuration]\r\nLoginRequest=PathA\r\n[UserList]\r\nShared=same\r\n";
+  std::string listB = "[Configuration]\r\nLoginRequest=PathB\r\n[UserList]\r\n";
+  for (int i = 0; i < 200; ++i) {
+    listA += "alpha" + std::to_string(i) + "=a\r\n";
+    listB += "beta" + std::to_string(i) + "=b\r\n";
+  }
+  listA += "OnlyA=a\r\n";
+  listB += "Shared=same\r\n";
+  Write(listA);
+  ASSERT_TRUE(FConfig.Reload(FError));
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> faults{0};
+  std::atomic<long> checks{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        if (!FConfig.CheckUser("SHARED", "same")) ++faults;
+        const std::shared_ptr<const TUserList> users = FConfig.FUserList.Load();
+        const bool wholeA = users->size() == 202 && users->front() == "shared=same" && users->back() == "onlya=a";
+        const bool wholeB = users->size() == 201 && users->front() == "beta0=b" && users->back() == "shared=same";
+        if (!wholeA && !wholeB) ++faults;
+        const std::string path = FConfig.FLoginRequest.Get();
+        if (path != "PathA" && path != "PathB") ++faults;
+        ++checks;
+      }
+    });
+  }
+  for (int round = 0; round < 100; ++round) {
+    Write(round % 2 == 0 ? listB : listA);
+    std::string error;
+    if (!FConfig.Reload(error)) ++faults;
+  }
+  stop = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(faults.load(), 0);
+  EXPECT_GT(checks.load(), 0);
+}
+
+}  // namespace
+}  // namespace kelvane
