@@ -202,7 +202,7 @@ bool TdmProcess::ConfigureWithCustomCertificate(const TSettingsFields& fields, c
   window.SetStatusText("Generating certificate request... takes up to 35 seconds...");
   FUI.ProcessMessages();
   if (!GenerateKeyAndRequest()) return false;
-  if (!SubmitRequest(fields)) return false;
+  if (!SubmitCertificateRequest(fields)) return false;
 
   SaveReadmeFile(loginURL);
   FUI.ShowMessage(TMessageKind::Information,
@@ -255,7 +255,7 @@ bool TdmProcess::GenerateKeyAndRequest() {
   return true;
 }
 
-bool TdmProcess::SubmitRequest(const TSettingsFields& fields) {
+bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
   std::error_code ignored;
   std::filesystem::remove(InstallationPath(RequestFileName), ignored);
 

@@ -106,6 +106,10 @@ class TdmProcess {
   // Writes "request.safetodelete" into the installation folder.
   void WriteRequestInputFile(const TSettingsFields& fields);
 
+  // Posts "Cert/WSSreq.pem" to the certificate authority and saves the
+  // certificate it answers as "Cert/WSScert.pem". Failures are reported.
+  bool SubmitCertificateRequest(const TSettingsFields& fields);
+
   // Minutes to add to local time to get UTC, in force now.
   int GetTimeZoneBias() const;
 
@@ -133,7 +137,6 @@ class TdmProcess {
 
  private:
   bool GenerateKeyAndRequest();
-  bool SubmitRequest(const TSettingsFields& fields);
   LocalTime Now() const;
   char DecimalSeparator() const;
   std::string InstallationPath(const std::string& relative) const;

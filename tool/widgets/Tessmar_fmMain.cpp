@@ -217,7 +217,10 @@ void TfmTessmar::BuildButtons() {
 }
 
 void TfmTessmar::FormCreate() {
-  Global().ScreenDensity = screen() != nullptr ? qRound(screen()->logicalDotsPerInch()) : 96;
+  // Qt lays out in device-independent pixels of 1/96 inch and scales them by
+  // the pixel ratio, so the screen's pixels per inch are the product.
+  Global().ScreenDensity =
+      screen() != nullptr ? qRound(screen()->logicalDotsPerInch() * screen()->devicePixelRatio()) : 96;
   FMargin = LayoutMargin(Global().ScreenDensity);
   if (Global().HelpFilePath.empty()) Global().HelpFilePath = HelpFilePathIn(FProcess.Folder());
   FLabelURL->clear();
