@@ -718,6 +718,12 @@ TEST(Tessmar_Submission, ProxyRules) {
   EXPECT_FALSE(setting.UseProxy);
 }
 
+TEST(Tessmar_Submission, RequestFileReadWithItsByteOrderMark) {
+  EXPECT_EQ(TextFromFileBytes("\xEF\xBB\xBFMII+"), "MII+");
+  EXPECT_EQ(TextFromFileBytes(std::string("\xFF\xFEM\0+\0\xE9\0\n\0", 10)), "M+\xC3\xA9\n");
+  EXPECT_EQ(TextFromFileBytes("plain\r\n"), "plain\r\n");
+}
+
 TEST(Tessmar_Submission, Substitutions) {
   EXPECT_EQ(EncodeRequestText("a+b\r\nc\n"), "a{P}b\r{*}c{*}");
   EXPECT_EQ(DecodeCertificateText("a{p}b\r{*}c{*}{P}"), "a+b\r\nc\n+");
