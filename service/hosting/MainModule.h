@@ -1,0 +1,71 @@
+#pragma once
+
+// The seam between the host and the service core: the start-up creates the
+// core's main module through a factory and asks it once to start.
+
+#include <concepts>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "DataModule.h"
+
+namespace kelvane {
+
+class TEventLoop;
+
+// Service options taken from the command line (or the service's start
+// arguments) before the main module is created.
+struct TServiceOptions {
+  // Record reboots and shutdowns instead of performing them (/DRYRUN).
+  bool DryRun = false;
+  // Where the dry run records them (/DRYRUN=<file>); empty: no record file.
+  std::string DryRunRecordFile;
+};
+
+class IMainModule : public TDataModule {
+ public:
+  // Loads what the service needs and starts it. Called once, on the main
+  // thread, right after creation. Started tells whether the service runs;
+  // ErrorText carries a reason for some failures and is empty otherwise.
+  virtual void AttemptServiceStart(bool& Started, std::string& ErrorText) = 0;
+
+  // The log file the module writes its start failures to; empty when unknown.
+  virtual std::string ErrorLogPath() const { return {}; }
+};
+
+// Creates the main module. `loop` is the main thread's event loop, which the
+// module uses for its timers and main-thread work.
+using TMainModuleFactory =
+    std::function<std::unique_ptr<IMainModule>(TEventLoop& loop, const TServiceOptions& options)>;
+
+// Wraps any class with a matching AttemptServiceStart as the main module, so
+// the service core needs no knowledge of this interface.
+template <class TModule>
+class TMainModuleAdapter final : public IMainModule {
+ public:
+  template <class... TArgs>
+  explicit TMainModuleAdapter(TArgs&&... args) : FModule(std::forward<TArgs>(args)...) {}
+
+  void AttemptServiceStart(bool& Started, std::string& ErrorText) override {
+    FModule.AttemptServiceStart(Started, ErrorText);
+  }
+
+  std::string ErrorLogPath() const override {
+    if constexpr (requires(const TModule& module) {
+                    { module.ErrorLogPath() } -> std::convertible_to<std::string>;
+                  }) {
+      return FModule.ErrorLogPath();
+    } else {
+      return {};
+    }
+  }
+
+  TModule& Module() { return FModule; }
+
+ private:
+  TModule FModule;
+};
+
+}  // namespace kelvane
