@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "Authority_uServer.h"
@@ -65,6 +66,8 @@ struct TValidationCase {
   std::vector<std::string> Shown;
   std::vector<std::string> PingCommands;
 };
+
+void PrintTo(const TValidationCase& test, std::ostream* out) { *out << test.Name; }
 
 class ValidateSettings : public ::testing::TestWithParam<TValidationCase> {};
 
@@ -649,6 +652,36 @@ TEST_F(SaveSequence, StartedFromAnotherFolderWritesIntoTheInstallation) {
   EXPECT_TRUE(FTool.Exists("Cert/WSScert.pem"));
   EXPECT_TRUE(FTool.Exists("Docs/readme.txt"));
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere.Path())) << "nothing lands in the current folder";
+}
+
+TEST_F(SaveSequence, TheServiceStartsOnTheFilesTheToolLeft) {
+  const char* build = std::getenv("KELVANE_BUILD_DIR");
+  const std::string vardex = std::string(build != nullptr ? build : "") + "/service/hosting/vardex";
+  if (build == nullptr || !FileExists(vardex)) GTEST_SKIP() << "vardex is not built";
+  FWindow.Current.CommonName = "localhost";
+  FWindow.Current.IPNumber = "127.0.0.1";
+  FWindow.Current.Port = std::to_string(testing::UnusedLoopbackPort());
+  FTool.Ping.Output = "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64\n";
+  FTool.UI.Answers = {true};
+  Press();
+  ASSERT_TRUE(FWindow.ClosedWithOK) << (FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]);
+
+  // What the installation brings besides the tool's files: the service, its
+  // page templates and the root certificate.
+  namespace fs = std::filesystem;
+  fs::copy_file(vardex, FTool.Folder + "vardex");
+  fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", FTool.Folder + "Web", fs::copy_options::recursive);
+  fs::copy_file(FRoot.Path() + "root.pem", FTool.Folder + "Cert/CAcert.pem");
+
+  std::int32_t errorCode = 0;
+  std::string output;
+  const TProcessStatus status =
+      RunConsoleCommand("\"" + FTool.Folder + "vardex\" /DRYRUN=\"" + FTool.Folder + "power.txt\"", errorCode, output);
+  EXPECT_EQ(errorCode, 0);
+  if (output.find("The service core is not part of this build") != std::string::npos) {
+    GTEST_SKIP() << "vardex is built without its service core";
+  }
+  EXPECT_TRUE(status.Succeeded()) << output;
 }
 
 // ------------------------------------------------------------ on the wire
