@@ -16,6 +16,7 @@ packages=(
   qt6-base-dev libgl-dev
   libsystemd-dev libcap-dev
   iputils-ping curl
+  xvfb xauth
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

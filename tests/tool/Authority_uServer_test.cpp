@@ -1,0 +1,124 @@
+#include "Authority_uServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+
+#include "Authority_uForm.h"
+#include "TempDir.h"
+#include "Tessmar_uSubmission.h"
+#include "ToolInstallation.h"
+#include "ucPipe.h"
+
+namespace kelvane {
+namespace {
+
+using testing::TempDir;
+
+std::string RunTool(const std::string& commandLine) {
+  std::int32_t errorCode = 0;
+  std::string output;
+  const TProcessStatus status = RunConsoleCommand(commandLine, errorCode, output);
+  return errorCode == 0 && status.Succeeded() ? output : "";
+}
+
+std::string FormEncode(const std::string& text) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  }
+  return out;
+}
+
+TEST(Authority_uForm, DecodesFormBodies) {
+  EXPECT_EQ(UrlDecode("a+b%3D%2bc%zz%4"), "a b=+c%zz%4");
+  const auto fields = ParseFormBody("CertReq=x%7B%2A%7Dy&LocalNow=45356%2E5&empty=&flag&CertReq=second");
+  EXPECT_EQ(fields.at("CertReq"), "x{*}y") << "the first occurrence counts";
+  EXPECT_EQ(fields.at("LocalNow"), "45356.5");
+  EXPECT_EQ(fields.at("empty"), "");
+  EXPECT_EQ(fields.at("flag"), "");
+}
+
+class Authority : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::MakeTestRoot(Root.Path()));
+    TSignerOptions options;
+    options.RootCertificate = Root.Path() + "root.pem";
+    options.RootKey = Root.Path() + "root.key";
+    options.WorkFolder = Work.Path();
+    Subject = std::make_unique<TAuthority>(TCertificateSigner(options), "/certreq");
+  }
+
+  // A request made by openssl with the given extra -addext arguments.
+  std::string MakeRequest(const std::string& extensions) {
+    RunTool("openssl req -new -newkey rsa:2048 -nodes -keyout \"" + Root.Path() + "server.key\" -out \"" + Root.Path() +
+        "server.req\" -subj /CN=reboot.example.com " + extensions);
+    return testing::ReadFile(Root.Path() + "server.req");
+  }
+
+  TempDir Root;
+  TempDir Work;
+  std::unique_ptr<TAuthority> Subject;
+};
+
+TEST_F(Authority, SignsWithTheRootAndCopiesTheRequestedName) {
+  const std::string request =
+      MakeRequest("-addext subjectAltName=DNS:reboot.example.com -addext basicConstraints=critical,CA:TRUE");
+  ASSERT_NE(request.find('+'), std::string::npos) << "base64 text with a plus sign makes the test meaningful";
+  const TAuthorityAnswer answer =
+      Subject->Answer("POST", "/certreq?x=1", "CertReq=" + FormEncode(EncodeRequestText(request)) +
+                                                    "&LocalNow=45356%2E5&LocalTimeZoneBias=0&UserEMail=a%40b");
+  ASSERT_EQ(answer.Status, 200) << answer.Body;
+  EXPECT_EQ(answer.Body.find('\n'), std::string::npos);
+  EXPECT_EQ(answer.Body.find('+'), std::string::npos);
+  EXPECT_EQ(answer.Body.rfind("-----BEGIN CERTIFICATE-----{*}", 0), 0u);
+
+  const std::string certificate = DecodeCertificateText(answer.Body);
+  testing::TempDir out;
+  out.WriteFile("cert.pem", certificate);
+  EXPECT_NE(RunTool("openssl verify -CAfile \"" + Root.Path() + "root.pem\" \"" + out.Path() + "cert.pem\"").find(": OK"),
+            std::string::npos);
+  const std::string text = RunTool("openssl x509 -in \"" + out.Path() + "cert.pem\" -noout -text");
+  EXPECT_NE(text.find("DNS:reboot.example.com"), std::string::npos);
+  EXPECT_NE(text.find("CA:FALSE"), std::string::npos) << "a request cannot make itself an authority";
+  EXPECT_EQ(text.find("CA:TRUE"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(Work.Path())) << "nothing of a request stays behind";
+}
+
+TEST_F(Authority, RefusalsSayError) {
+  const struct {
+    const char* Method;
+    const char* Target;
+    std::string Body;
+    int Status;
+  } cases[] = {
+      {"POST", "/other", "CertReq=x", 404},
+      {"GET", "/certreq", "", 405},
+      {"POST", "/certreq", "UserEMail=a", 400},
+      {"POST", "/certreq", "CertReq=not+a+request", 422},
+      {"POST", "/certreq",
+       "CertReq=" + FormEncode(EncodeRequestText("-----BEGIN CERTIFICATE REQUEST-----\nbroken\n"
+                                                 "-----END CERTIFICATE REQUEST-----\n")),
+       422},
+  };
+  for (const auto& test : cases) {
+    const TAuthorityAnswer answer = Subject->Answer(test.Method, test.Target, test.Body);
+    EXPECT_EQ(answer.Status, test.Status) << test.Target << " " << test.Body;
+    EXPECT_EQ(answer.Body.rfind("error: ", 0), 0u) << answer.Body;
+    EXPECT_EQ(answer.Body.find("BEGIN CERTIFICATE-----"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace kelvane

@@ -1,0 +1,770 @@
+#include "Tessmar_dmProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "Authority_uServer.h"
+#include "LoopbackHttpServer.h"
+#include "ScriptedUserInterface.h"
+#include "Tessmar_uDateTime.h"
+#include "Tessmar_uGlobal.h"
+#include "Tessmar_uLog.h"
+#include "Tessmar_uReadme.h"
+#include "Tessmar_uSettingsForm.h"
+#include "ToolInstallation.h"
+#include "ucPaths.h"
+#include "ucPipe.h"
+#include "ucVersionInfo.h"
+
+namespace kelvane {
+namespace {
+
+using testing::MakeTestRoot;
+using testing::SampleFields;
+using testing::TScriptedSettingsWindow;
+using testing::TToolInstallation;
+
+const std::string PortQuestion =
+    "If you run Vardex on port #443, your normal web server (if any) may not be able to deliver over HTTPS on port "
+    "443. We recommend that you select another port.\r\n\r\nWe do not tell you which port to select because that "
+    "would make it easier for unwanted visitors to guess where you have Vardex running.\r\n\r\nDo you want Vardex to "
+    "use port #443 for now?  (Answer NO to change port#.)";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start) + "<no line end>");
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// Runs a console command and answers its output; empty when it failed.
+std::string RunTool(const std::string& commandLine) {
+  std::int32_t errorCode = 0;
+  std::string output;
+  const TProcessStatus status = RunConsoleCommand(commandLine, errorCode, output);
+  return errorCode == 0 && status.Succeeded() ? output : "";
+}
+
+// ---------------------------------------------------------------- validation
+
+struct TValidationCase {
+  const char* Name;
+  std::function<void(TSettingsFields&, testing::TPingScript&)> Prepare;
+  std::deque<bool> Answers;
+  bool Valid;
+  std::vector<std::string> Shown;
+  std::vector<std::string> PingCommands;
+};
+
+void PrintTo(const TValidationCase& test, std::ostream* out) { *out << test.Name; }
+
+class ValidateSettings : public ::testing::TestWithParam<TValidationCase> {};
+
+TEST_P(ValidateSettings, ChecksInOrderAndShowsEachMessage) {
+  const TValidationCase& test = GetParam();
+  TToolInstallation tool;
+  TScriptedSettingsWindow window;
+  window.Current = SampleFields();
+  test.Prepare(window.Current, tool.Ping);
+  tool.UI.Answers = test.Answers;
+  TSettingsFormLogic logic(*tool.Process, window);
+
+  EXPECT_EQ(logic.ValidateSettings(), test.Valid);
+  EXPECT_EQ(tool.UI.Shown, test.Shown);
+  EXPECT_EQ(tool.Ping.Commands, test.PingCommands);
+  EXPECT_FALSE(tool.Exists("Vardex.cfg")) << "validation writes nothing";
+}
+
+const std::string MismatchWarning =
+    "warning: Unexpected Common Name and IP Number combination.\r\n\r\nreboot.example.com does not ping to "
+    "10.0.0.7\r\nConsider using [ 192.0.2.10]\r\nor leave the IP Number blank in the configuration";
+
+INSTANTIATE_TEST_SUITE_P(
+    Tessmar, ValidateSettings,
+    ::testing::Values(
+        TValidationCase{"Port443AnsweredNo", [](auto& f, auto&) { f.Port = "443"; }, {false}, false,
+                        {"ask: " + PortQuestion}, {}},
+        TValidationCase{"Port443AnsweredYesThenNoUsers",
+                        [](auto& f, auto&) {
+                          f.Port = "443";
+                          f.UserLines.clear();
+                        },
+                        {true},
+                        false,
+                        {"ask: " + PortQuestion, "error: Enter at least one Username and Password."},
+                        {}},
+        TValidationCase{"OtherPortTextsAskNothing", [](auto& f, auto&) { f.Port = " 443"; }, {}, true, {}, {}},
+        TValidationCase{"EmptySecondLine", [](auto& f, auto&) { f.UserLines = {"a=b", "", "c"}; }, {}, false,
+                        {"error: The syntax for Users and Passwords requires a = on each line."}, {}},
+        TValidationCase{"PingAnswerContainsTheAddress",
+                        [](auto& f, auto& p) {
+                          f.IPNumber = "10.0.0.1";
+                          p.Output = "64 bytes from 10.0.0.12: icmp_seq=1 ttl=64 time=0.05 ms\n";
+                        },
+                        {},
+                        true,
+                        {},
+                        {"ping -c 1 reboot.example.com"}},
+        TValidationCase{"PingAnswersFromAnotherAddress",
+                        [](auto& f, auto& p) {
+                          f.IPNumber = "10.0.0.7";
+                          p.Output = "64 bytes from 10.0.0.9: icmp_seq=1\n";
+                        },
+                        {},
+                        false,
+                        {MismatchWarning},
+                        {"ping -c 1 reboot.example.com"}},
+        TValidationCase{"ThisMachinesAddressNeedsNoPing", [](auto& f, auto&) { f.IPNumber = "192.0.2.10"; }, {},
+                        true, {}, {}},
+        TValidationCase{"EmptyCommonNamePingsNothing",
+                        [](auto& f, auto&) {
+                          f.CommonName = "";
+                          f.IPNumber = "10.0.0.7";
+                        },
+                        {},
+                        false,
+                        {"warning: Unexpected Common Name and IP Number combination.\r\n\r\n does not ping to "
+                         "10.0.0.7\r\nConsider using [ 192.0.2.10]\r\nor leave the IP Number blank in the "
+                         "configuration"},
+                        {"ping -c 1 "}},
+        TValidationCase{"OneLetterCountry", [](auto& f, auto&) { f.Country = "u"; }, {}, false,
+                        {"error: The 2 letter country code is required for the secure certificate."}, {}}),
+    [](const auto& test) { return std::string(test.param.Name); });
+
+TEST(Tessmar_ValidateSettings, UpperCasesTheCountryCodeInTheField) {
+  TToolInstallation tool;
+  TScriptedSettingsWindow window;
+  window.Current = SampleFields();
+  window.Current.Country = "us";
+  TSettingsFormLogic logic(*tool.Process, window);
+  EXPECT_TRUE(logic.ValidateSettings());
+  EXPECT_EQ(window.Current.Country, "US");
+
+  window.Current.Country = "q";
+  EXPECT_FALSE(logic.ValidateSettings());
+  EXPECT_EQ(window.Current.Country, "Q");
+}
+
+// ------------------------------------------------------- configuration file
+
+TEST(Tessmar_ConfigurationFile, NewFileThenLaterSave) {
+  TToolInstallation tool;
+  std::string error;
+  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
+  const std::string expected =
+      "[Configuration]\r\nThisServerIPNumber=\r\nCommonName=reboot.example.com\r\nVardexPort=8443\r\n"
+      "LoginRequest=Morning_Door\r\n\r\n"
+      "[UserList]\r\nalice=Crocus1\r\nbob=Crocus=2\r\n\r\n"
+      "[CertificateRequest]\r\nCountry=NZ\r\nState=Canterbury\r\nLocality=Christchurch\r\n"
+      "Organization=Example Ltd\r\nOrgSection=Operations\r\nEMail=admin@example.com\r\nProxy=\r\nProxyPort=\r\n\r\n";
+  EXPECT_EQ(tool.Read("Vardex.cfg"), expected);
+  EXPECT_EQ(std::filesystem::status(tool.Folder + "Vardex.cfg").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  TSettingsFields changed = SampleFields();
+  changed.UserLines = {"carol=pw", "ALICE=first", "alice=second"};
+  ASSERT_TRUE(tool.Process->SaveSettings(changed, error)) << error;
+  const std::string file = tool.Read("Vardex.cfg");
+  EXPECT_LT(file.find("[Configuration]"), file.find("[CertificateRequest]"));
+  EXPECT_LT(file.find("[CertificateRequest]"), file.find("[UserList]"));
+  EXPECT_NE(file.find("[UserList]\r\ncarol=pw\r\nALICE=second\r\n\r\n"), std::string::npos) << file;
+}
+
+TEST(Tessmar_ConfigurationFile, KeepsServiceKeysDropsCommentsAndReadsTheAuthority) {
+  TToolInstallation tool;
+  tool.Dir.WriteFile("Vardex.cfg",
+                     "; written by hand\r\n[Configuration]\r\n  SessionTimeOut = 600000 \r\nCommonName=old\r\n"
+                     "; another comment\r\n[UserList]\r\nold=user\r\n[CertificateRequest]\r\n"
+                     "AuthorityURL=http://ca.example.org/sign\r\n");
+  std::string error;
+  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
+  const std::string file = tool.Read("Vardex.cfg");
+  EXPECT_EQ(file.find(';'), std::string::npos);
+  EXPECT_NE(file.find("[Configuration]\r\nSessionTimeOut=600000\r\nCommonName=reboot.example.com\r\n"),
+            std::string::npos)
+      << file;
+  EXPECT_EQ(file.find("old=user"), std::string::npos);
+  EXPECT_NE(file.find("AuthorityURL=http://ca.example.org/sign\r\n"), std::string::npos);
+  EXPECT_EQ(tool.Process->AuthorityURL(), "http://ca.example.org/sign");
+}
+
+TEST(Tessmar_ConfigurationFile, LoadGivesDefaultsAndSampleUsers) {
+  TToolInstallation tool;
+  TScriptedSettingsWindow window;
+  window.Current.CommonName = "typed but not saved";
+  TSettingsFormLogic logic(*tool.Process, window);
+  logic.LoadSettings();
+  EXPECT_TRUE(tool.Exists("Vardex.cfg")) << "the first reading leaves an empty file behind";
+  EXPECT_EQ(tool.Read("Vardex.cfg"), "");
+  EXPECT_EQ(window.Current.CommonName, "");
+  EXPECT_EQ(window.Current.Port, "443");
+  EXPECT_EQ(window.Current.LoginPath, "Vardex_Login");
+  EXPECT_EQ(window.Current.Country, "US");
+  EXPECT_EQ(window.Current.EMail, "support@kelvane.example");
+  EXPECT_EQ(window.Current.UserLines, (std::vector<std::string>{"PersonA=CrocusOne", "PersonB=CrocusTwo"}));
+
+  tool.Dir.WriteFile("Vardex.cfg",
+                     "[Configuration]\r\nVardexPort=\r\nLoginRequest=\r\nCommonName=\"quoted.example\"\r\n"
+                     "[UserList]\r\nz=1\r\na=b=c\r\n");
+  logic.LoadSettings();
+  EXPECT_EQ(window.Current.Port, "443");
+  EXPECT_EQ(window.Current.LoginPath, "Vardex_Login");
+  EXPECT_EQ(window.Current.CommonName, "quoted.example");
+  EXPECT_EQ(window.Current.UserLines, (std::vector<std::string>{"z=1", "a=b=c"}));
+}
+
+// ------------------------------------------------------------ request file
+
+TEST(Tessmar_RequestFile, ByteForByte) {
+  TToolInstallation tool;
+  tool.Process->WriteRequestInputFile(SampleFields());
+  const std::string expected =
+      "HOME\t\t\t= .\r\n"
+      "RANDFILE\t\t        = $HOME/.rnd\r\n"
+      "\r\n"
+      "oid_section\t\t= new_oids\r\n"
+      "\r\n"
+      "[ new_oids ]\r\n"
+      "\r\n"
+      "[ policy_match ]\r\n"
+      "policy                     = policy_anything\r\n"
+      "\r\n"
+      "[ policy_anything ]\r\n"
+      "countryName\t\t= optional\r\n"
+      "stateOrProvinceName\t= optional\r\n"
+      "localityName\t\t= optional\r\n"
+      "organizationName\t\t= optional\r\n"
+      "organizationalUnitName\t= optional\r\n"
+      "commonName\t\t\t= supplied\r\n"
+      "emailAddress\t\t= optional\r\n"
+      "\r\n"
+      "[ req ]\r\n"
+      "default_bits\t\t= 2048\r\n"
+      "default_keyfile \t        = privkey.pem\r\n"
+      "distinguished_name\t        = req_distinguished_name\r\n"
+      "prompt                     = no\r\n"
+      "attributes\t\t\t= req_attributes\r\n"
+      "x509_extensions\t\t= v3_ca\r\n"
+      "string_mask                = nombstr\r\n"
+      "req_extensions             = v3_req\r\n"
+      "\r\n"
+      "[ req_distinguished_name ]\r\n"
+      "C                          = NZ\r\n"
+      "ST                         = Canterbury\r\n"
+      "L                          = Christchurch\r\n"
+      "O                          = Example Ltd\r\n"
+      "OU                         = Operations\r\n"
+      "CN                         = reboot.example.com\r\n"
+      "emailAddress               = admin@example.com\r\n"
+      "\r\n"
+      "[ req_attributes ]\r\n"
+      "challengePassword\t\t= marzipans\r\n"
+      "\r\n"
+      "[ usr_cert ]\r\n"
+      "basicConstraints=CA:FALSE\r\n"
+      "subjectKeyIdentifier=hash\r\n"
+      "authorityKeyIdentifier=keyid,issuer:always\r\n"
+      "\r\n"
+      "[ v3_req ]\r\n"
+      "basicConstraints = CA:FALSE\r\n"
+      "keyUsage = nonRepudiation, digitalSignature, keyEncipherment\r\n"
+      "subjectAltName = DNS:reboot.example.com\r\n"
+      "\r\n"
+      "[ v3_ca ]\r\n"
+      "subjectKeyIdentifier=hash\r\n"
+      "authorityKeyIdentifier=keyid:always,issuer:always\r\n"
+      "basicConstraints = CA:true\r\n"
+      "\r\n"
+      "[ crl_ext ]\r\n"
+      "authorityKeyIdentifier=keyid:always,issuer:always\r\n";
+  EXPECT_EQ(tool.Read("request.safetodelete"), expected);
+}
+
+TEST(Tessmar_RequestFile, EmptyFieldsAndAddressesAsTheyAre) {
+  TToolInstallation tool;
+  TSettingsFields fields = SampleFields();
+  fields.CommonName = "203.0.113.5";
+  fields.Province = "";
+  fields.Organization = "Dollar $ and # sign";
+  tool.Process->WriteRequestInputFile(fields);
+  const std::string file = tool.Read("request.safetodelete");
+  EXPECT_NE(file.find("\r\nST                         = \r\n"), std::string::npos);
+  EXPECT_NE(file.find("\r\nO                          = Dollar $ and # sign\r\n"), std::string::npos);
+  EXPECT_NE(file.find("\r\nsubjectAltName = IP:203.0.113.5\r\n"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ readme
+
+TEST(Tessmar_Readme, LineByLineWithTheStartTimeSent) {
+  TToolInstallation tool;
+  // 5 March 2024 02:30:00, the start time a submission at 14:30 sends.
+  Global().CertificateStartTime = "45356.1041666667";
+  tool.Process->SaveReadmeFile(" https://reboot.example.com:8443/Morning_Door ");
+  LocalTime start;
+  start.Year = 2024;
+  start.Month = 3;
+  start.Day = 5;
+  start.Hour = 2;
+  start.Minute = 30;
+  start.DayOfWeek = 2;
+  const std::vector<std::string> expected = {
+      "---------------------",
+      "Kelvane",
+      "---------------------",
+      "",
+      "Your Vardex certificate was requested with a start time ",
+      "of " + FormatShortDateLongTime(start) + ".",
+      "",
+      "Use this address to control Vardex from your web browser:",
+      "",
+      " https://reboot.example.com:8443/Morning_Door ",
+      "",
+      "",
+      "",
+      "Please make sure that your selected port is open in ",
+      "your firewall, e.g. Control Panel > Windows Firewall.",
+      "",
+  };
+  EXPECT_EQ(Lines(tool.Read("Docs/readme.txt")), expected);
+}
+
+TEST(Tessmar_Readme, StartTimeReadBackWithTheSeparatorItWasWrittenWith) {
+  LocalTime now = ToLocalTime(std::chrono::system_clock::now());
+  EXPECT_EQ(ReadmeStartTime("45356,5", ',', now), ReadmeStartTime("45356.5", '.', now));
+  EXPECT_NE(ReadmeStartTime("45356,5", ',', now), FormatShortDateLongTime(now));
+  EXPECT_EQ(ReadmeStartTime("45356,5", '.', now), FormatShortDateLongTime(now)) << "not a number: the time now";
+  EXPECT_EQ(ReadmeStartTime("", '.', now), FormatShortDateLongTime(now));
+}
+
+// -------------------------------------------------------------------- logs
+
+// UTF-16 little-endian bytes of a literal.
+std::string U16(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST(Tessmar_Logs, ErrorLogIsUtf16WithTheMarkAndAppends) {
+  TToolInstallation tool;
+  tool.Process->ReportError("first \xC3\xA9 \xF0\x9F\x94\x91");
+  tool.Process->ReportError("second");
+  EXPECT_EQ(tool.UI.Of("error"), (std::vector<std::string>{"first \xC3\xA9 \xF0\x9F\x94\x91", "second"}));
+  const std::string stamp = FormatShortDateLongTime(ToLocalTime(tool.Clock.Now()));
+  const std::u16string stamp16(stamp.begin(), stamp.end());
+  EXPECT_EQ(tool.Read("tessmar_error.log"),
+            "\xFF\xFE" + U16(stamp16 + u" first \u00E9 \U0001F511\r\n") + U16(stamp16 + u" second\r\n"));
+}
+
+TEST(Tessmar_Logs, NamesFollowTheProgramFile) {
+  EXPECT_EQ(LogFileName("/opt/kelvane/tessmar", "_cancel.log"), "/opt/kelvane/tessmar_cancel.log");
+  EXPECT_EQ(LogFileName("/opt/kelvane/Setup.bin", "_error.log"), "/opt/kelvane/Setup_error.log");
+  EXPECT_EQ(LogFileName("/opt/kel.vane/tool", "_error.log"), "/opt/kel.vane/tool_error.log");
+}
+
+TEST(Tessmar_Logs, ALineThatCannotBeWrittenIsDropped) {
+  TToolInstallation tool;
+  AppendLogLine(tool.Folder + "missing/folder/x.log", "lost", ToLocalTime(tool.Clock.Now()));
+  EXPECT_FALSE(tool.Exists("missing"));
+}
+
+// -------------------------------------------------------------- the cycle
+
+class TScriptedWindows : public IToolWindows {
+ public:
+  explicit TScriptedWindows(TToolInstallation& tool) : FTool(tool) {}
+  std::deque<bool> Welcome;   // true = Next
+  std::deque<bool> Settings;  // true = a save sequence succeeded
+  std::vector<std::string> Events;
+
+  bool ShowWelcome() override {
+    const bool next = Welcome.front();
+    Welcome.pop_front();
+    Events.push_back(next ? "welcome: next" : "welcome: cancel");
+    if (!next) FTool.Process->LogCancel();
+    return next;
+  }
+  void PrepareSettings() override { Events.push_back("prepare"); }
+  bool ShowSettings() override {
+    Events.push_back(std::string("settings, cancel log ") + (FTool.Exists("tessmar_cancel.log") ? "present" : "gone") +
+                     (Global().SettingsActivated ? ", activated" : ""));
+    Global().SettingsActivated = true;
+    const bool ok = Settings.front();
+    Settings.pop_front();
+    return ok;
+  }
+
+ private:
+  TToolInstallation& FTool;
+};
+
+TEST(Tessmar_Main, CancelNoThenNextThenBackThenSuccess) {
+  TToolInstallation tool;
+  TScriptedWindows windows(tool);
+  windows.Welcome = {false, true, true};
+  windows.Settings = {false, true};
+  tool.UI.Answers = {false};
+  tool.Process->Main(windows);
+  EXPECT_EQ(windows.Events, (std::vector<std::string>{"welcome: cancel", "welcome: next", "prepare",
+                                                      "settings, cancel log gone", "welcome: next", "prepare",
+                                                      "settings, cancel log gone"}));
+  EXPECT_EQ(tool.UI.Shown, (std::vector<std::string>{"ask: Do you want to cancel the installation of Vardex?"}));
+}
+
+TEST(Tessmar_Main, CancelYesEndsWithOneMoreCancelLine) {
+  TToolInstallation tool;
+  TScriptedWindows windows(tool);
+  windows.Welcome = {false, false};
+  tool.UI.Answers = {false, true};
+  tool.Process->Main(windows);
+  const std::string log = tool.Read("tessmar_cancel.log");
+  size_t lines = 0;
+  for (size_t at = log.find(Utf16LEFromUtf8(" Configuration cancelled\r\n")); at != std::string::npos;
+       at = log.find(Utf16LEFromUtf8(" Configuration cancelled\r\n"), at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 2u);
+}
+
+// ------------------------------------------------------- help and about
+
+TEST(Tessmar_Help, OpensTheTopicOrSaysNoHelpIsInstalled) {
+  TToolInstallation tool;
+  tool.Process->ShowHelp(1999);
+  EXPECT_EQ(tool.UI.Shown.back(), "help: " + tool.Folder + "Docs/vardex.html#1999");
+
+  tool.UI.HandlerAvailable = false;
+  tool.Process->ShowHelp(1094);
+  EXPECT_EQ(tool.UI.Shown.back(), "error: No context-sensitive help installed");
+
+  tool.UI.HandlerAvailable = true;
+  std::filesystem::remove(tool.Folder + "Docs/vardex.html");
+  tool.Process->ShowHelp(1999);
+  EXPECT_EQ(tool.UI.Shown.back(), "error: No context-sensitive help installed");
+}
+
+TEST(Tessmar_Help, ManualTutorialMailAndAbout) {
+  TToolInstallation tool;
+  RegisterVersionResource(MakeVersionResource({{"ProductName", "Kelvane"}}));
+  tool.Process->LaunchVardexManual();
+  tool.Process->LaunchTutorial();
+  tool.Process->LaunchEMailToSupport();
+  tool.Process->AboutVardex();
+  UnregisterVersionResource();
+  ASSERT_EQ(tool.UI.Shown.size(), 4u);
+  EXPECT_EQ(tool.UI.Shown[0], "open: " + tool.Folder + "Docs/Vardex-Manual.pdf") << "below the installation folder";
+  EXPECT_EQ(tool.UI.Shown[1], "open: http://www.kelvane.example/vardex/tutorial/");
+  EXPECT_EQ(tool.UI.Shown[2], "open: mailto:support@kelvane.example");
+  EXPECT_NE(tool.UI.Shown[3].find("version 4.5.0.8"), std::string::npos) << tool.UI.Shown[3];
+  EXPECT_NE(tool.UI.Shown[3].find("2005-2024"), std::string::npos) << "the end year follows the clock";
+}
+
+// ---------------------------------------------------- the save sequence
+
+// An installation with a reference authority on loopback that signs with a
+// test root, and the tool pointed at it.
+class SaveSequence : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(MakeTestRoot(FRoot.Path()));
+    StartAuthority(FRoot.Path() + "root.key");
+  }
+
+  void StartAuthority(const std::string& rootKey) {
+    FServer.reset();
+    TSignerOptions options;
+    options.RootCertificate = FRoot.Path() + "root.pem";
+    options.RootKey = rootKey;
+    options.Days = 30;
+    FAuthority = std::make_unique<TAuthority>(TCertificateSigner(options), "/certreq");
+    FServer = std::make_unique<TAuthorityServer>(*FAuthority);
+    std::string error;
+    ASSERT_TRUE(FServer->Listen("127.0.0.1", 0, error)) << error;
+    FServer->Start();
+    FTool.Dir.WriteFile("Vardex.cfg", "[CertificateRequest]\r\nAuthorityURL=http://127.0.0.1:" +
+                                          std::to_string(FServer->Port()) + "/certreq\r\n");
+  }
+
+  void Press() {
+    TSettingsFormLogic logic(*FTool.Process, FWindow);
+    logic.btnConfigureClick();
+    EXPECT_EQ(FWindow.RunningChanges, (std::vector<bool>{true, false})) << "the save action is blocked meanwhile";
+  }
+
+  std::vector<std::string> CertFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(FTool.Folder + "Cert")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  testing::TempDir FRoot;
+  TToolInstallation FTool;
+  TScriptedSettingsWindow FWindow = [] {
+    TScriptedSettingsWindow window;
+    window.Current = SampleFields();
+    return window;
+  }();
+  std::unique_ptr<TAuthority> FAuthority;
+  std::unique_ptr<TAuthorityServer> FServer;
+};
+
+TEST_F(SaveSequence, ValidationFailedLeavesEverythingAsItWas) {
+  FWindow.Current.UserLines = {"nobody"};
+  const std::string before = FTool.Read("Vardex.cfg");
+  Press();
+  EXPECT_EQ(FTool.Read("Vardex.cfg"), before);
+  EXPECT_FALSE(FTool.Exists("request.safetodelete"));
+  EXPECT_TRUE(CertFiles().empty());
+  EXPECT_FALSE(FWindow.ClosedWithOK);
+}
+
+TEST_F(SaveSequence, CancelAtTheConfirmationKeepsTheSavedSettings) {
+  FTool.UI.Answers = {false};
+  Press();
+  EXPECT_NE(FTool.Read("Vardex.cfg").find("CommonName=reboot.example.com"), std::string::npos);
+  ASSERT_EQ(FTool.UI.Of("confirm").size(), 1u);
+  EXPECT_EQ(FTool.UI.Of("confirm")[0],
+            "Please confirm that you want to request a certificate for Vardex from http://www.kelvane.example, using "
+            "the settings that you have entered. The procedure will take approximately 15 seconds. If the "
+            "Certificate Authority accepts your request and provides a custom SSL certificate for \r\n\r\n"
+            "reboot.example.com\r\n\r\nthen the certificate will be automatically installed for you and the "
+            "installation procedure will finish.");
+  EXPECT_FALSE(FTool.Exists("request.safetodelete"));
+  EXPECT_TRUE(CertFiles().empty());
+  EXPECT_EQ(FWindow.StatusTexts, (std::vector<std::string>{"Writing " + FTool.Folder + "Vardex.cfg"}));
+}
+
+TEST_F(SaveSequence, OpensslErrorKeepsTheRequestFileAndReportsOpensslsWords) {
+  FWindow.Current.Province = "";  // openssl refuses an empty subject field
+  FTool.UI.Answers = {true};
+  Press();
+  EXPECT_TRUE(FTool.Exists("request.safetodelete"));
+  EXPECT_FALSE(FTool.Exists("Cert/WSScert.pem"));
+  EXPECT_FALSE(FTool.Exists("Docs/readme.txt"));
+  const auto errors = FTool.UI.Of("error");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Sorry, openssl.exe was unable to generate a request for you. The error message is:"
+                            "\r\n\r\n",
+                            0),
+            0u)
+      << errors[0];
+  EXPECT_NE(errors[0].find("If problems persist, please email service@kelvane.example."), std::string::npos);
+  EXPECT_NE(FTool.Read("tessmar_error.log").find(Utf16LEFromUtf8("Sorry, openssl.exe")), std::string::npos);
+  EXPECT_EQ(FWindow.StatusTexts,
+            (std::vector<std::string>{"Writing " + FTool.Folder + "Vardex.cfg", "Saving request details",
+                                      "Generating certificate request... takes up to 35 seconds..."}));
+}
+
+TEST_F(SaveSequence, AuthorityErrorLeavesNewKeyAndRequestButNoCertificate) {
+  StartAuthority(FRoot.Path() + "no-such.key");
+  FTool.UI.Answers = {true};
+  Press();
+  EXPECT_FALSE(FTool.Exists("request.safetodelete"));
+  EXPECT_EQ(CertFiles(), (std::vector<std::string>{"WSSkey.pem", "WSSreq.pem"}));
+  EXPECT_FALSE(FTool.Exists("Docs/readme.txt"));
+  const auto errors = FTool.UI.Of("error");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("openssl.exe on kelvane.example was unable to generate your certificate and reports this "
+                            "error:\r\n\r\nerror: openssl could not sign the request:",
+                            0),
+            0u)
+      << errors[0];
+  EXPECT_FALSE(FWindow.ClosedWithOK);
+  EXPECT_TRUE(Global().KeepGoing);
+}
+
+TEST_F(SaveSequence, NoAuthorityListening) {
+  FTool.Dir.WriteFile("Vardex.cfg", "[CertificateRequest]\r\nAuthorityURL=http://127.0.0.1:" +
+                                        std::to_string(testing::UnusedLoopbackPort()) + "/certreq\r\n");
+  FTool.UI.Answers = {true};
+  Press();
+  EXPECT_EQ(FTool.UI.Of("error"),
+            (std::vector<std::string>{"Quillon has not granted a certificate. Try again in 5 minutes and/or email "
+                                      "service@kelvane.example for assistance."}));
+  EXPECT_FALSE(FTool.Exists("Cert/WSScert.pem"));
+}
+
+TEST_F(SaveSequence, SuccessSavesACertificateThatChainsToTheRoot) {
+  FTool.UI.Answers = {true};
+  Press();
+  ASSERT_TRUE(FTool.UI.Of("error").empty()) << FTool.UI.Of("error")[0];
+  EXPECT_EQ(FTool.UI.Of("information"),
+            (std::vector<std::string>{"Your secure certificate and private key have been saved in " + FTool.Folder +
+                                      "Cert/ and your Vardex settings have been saved in the configuration file. "
+                                      "Tessmar will now exit and the installation will finish."}));
+  EXPECT_TRUE(FWindow.ClosedWithOK);
+  EXPECT_FALSE(Global().KeepGoing);
+  EXPECT_FALSE(FTool.Exists("request.safetodelete"));
+  EXPECT_EQ(CertFiles(), (std::vector<std::string>{"WSScert.pem", "WSSkey.pem", "WSSreq.pem"}));
+
+  const std::string cert = FTool.Folder + "Cert/WSScert.pem";
+  const std::string key = FTool.Folder + "Cert/WSSkey.pem";
+  EXPECT_NE(RunTool("openssl verify -CAfile \"" + FRoot.Path() + "root.pem\" \"" + cert + "\"").find(": OK"),
+            std::string::npos);
+  EXPECT_NE(RunTool("openssl x509 -in \"" + cert + "\" -noout -ext subjectAltName").find("DNS:reboot.example.com"),
+            std::string::npos);
+  EXPECT_NE(RunTool("openssl x509 -in \"" + cert + "\" -noout -subject").find("CN = reboot.example.com"),
+            std::string::npos);
+  const std::string modulusOfKey = RunTool("openssl rsa -in \"" + key + "\" -passin pass:plover -noout -modulus");
+  EXPECT_FALSE(modulusOfKey.empty()) << "the key opens with the shared passphrase";
+  EXPECT_EQ(modulusOfKey, RunTool("openssl x509 -in \"" + cert + "\" -noout -modulus"));
+  EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  const auto readme = Lines(FTool.Read("Docs/readme.txt"));
+  ASSERT_EQ(readme.size(), 16u);
+  EXPECT_EQ(readme[9], " https://reboot.example.com:8443/Morning_Door ");
+  EXPECT_EQ(readme[5], "of " + ReadmeStartTime(Global().CertificateStartTime, '.', {}) + ".");
+
+  // A second run replaces the certificate and the readme.
+  FWindow.RunningChanges.clear();
+  FWindow.Current.LoginPath = "Evening_Door";
+  FTool.UI.Answers = {true};
+  Press();
+  EXPECT_EQ(Lines(FTool.Read("Docs/readme.txt"))[9], " https://reboot.example.com:8443/Evening_Door ");
+  EXPECT_EQ(FTool.Read("Cert/WSScert.pem").find("-----BEGIN CERTIFICATE-----", 1), std::string::npos);
+}
+
+TEST_F(SaveSequence, StartedFromAnotherFolderWritesIntoTheInstallation) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  testing::TempDir elsewhere;
+  std::filesystem::current_path(elsewhere.Path());
+  FTool.UI.Answers = {true};
+  Press();
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(FTool.Exists("Cert/WSScert.pem"));
+  EXPECT_TRUE(FTool.Exists("Docs/readme.txt"));
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere.Path())) << "nothing lands in the current folder";
+}
+
+TEST_F(SaveSequence, TheServiceStartsOnTheFilesTheToolLeft) {
+  const char* build = std::getenv("KELVANE_BUILD_DIR");
+  const std::string vardex = std::string(build != nullptr ? build : "") + "/service/hosting/vardex";
+  if (build == nullptr || !FileExists(vardex)) GTEST_SKIP() << "vardex is not built";
+  FWindow.Current.CommonName = "localhost";
+  FWindow.Current.IPNumber = "127.0.0.1";
+  FWindow.Current.Port = std::to_string(testing::UnusedLoopbackPort());
+  FTool.Ping.Output = "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64\n";
+  FTool.UI.Answers = {true};
+  Press();
+  ASSERT_TRUE(FWindow.ClosedWithOK) << (FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]);
+
+  // What the installation brings besides the tool's files: the service, its
+  // page templates and the root certificate.
+  namespace fs = std::filesystem;
+  fs::copy_file(vardex, FTool.Folder + "vardex");
+  fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", FTool.Folder + "Web", fs::copy_options::recursive);
+  fs::copy_file(FRoot.Path() + "root.pem", FTool.Folder + "Cert/CAcert.pem");
+
+  std::int32_t errorCode = 0;
+  std::string output;
+  const TProcessStatus status =
+      RunConsoleCommand("\"" + FTool.Folder + "vardex\" /DRYRUN=\"" + FTool.Folder + "power.txt\"", errorCode, output);
+  EXPECT_EQ(errorCode, 0);
+  if (output.find("The service core is not part of this build") != std::string::npos) {
+    GTEST_SKIP() << "vardex is built without its service core";
+  }
+  EXPECT_TRUE(status.Succeeded()) << output;
+}
+
+// ------------------------------------------------------------ on the wire
+
+TEST(Tessmar_Submission, FormFieldsOnTheWireAndTheCertificateSaved) {
+  TToolInstallation tool;
+  testing::TServerScript script;
+  script.Pieces = {
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nsigned for you: -----BEGIN CERTIFICATE-----{*}QUJD{p}RA=="
+      "{*}-----END CERTIFICATE-----{*}trailing"};
+  testing::TLoopbackHttpServer server(script);
+  tool.Dir.WriteFile("Vardex.cfg", "[CertificateRequest]\r\nAuthorityURL=http://127.0.0.1:" +
+                                       std::to_string(server.Port()) + "/sign/app.dll?x\r\n");
+  std::string error;
+  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
+  tool.Dir.WriteFile("Cert/WSSreq.pem", "-----BEGIN CERTIFICATE REQUEST-----\r\nMII+a/b\nend");
+  tool.Dir.WriteFile("request.safetodelete", "x");
+
+  // The submission alone, on what openssl would have left behind.
+  ASSERT_TRUE(tool.Process->SubmitCertificateRequest(SampleFields()));
+
+  const std::string sent = server.Received();
+  EXPECT_EQ(sent.rfind("POST /sign/app.dll?x HTTP/1.1\r\nConnection: close\r\nUser-Agent: Tessmar v", 0), 0u) << sent;
+  EXPECT_NE(sent.find("\r\nCache-Control: no-cache,max-stale=0\r\nHost: 127.0.0.1\r\n"), std::string::npos) << sent;
+  const size_t body = sent.find("\r\n\r\n") + 4;
+  EXPECT_EQ(sent.substr(body),
+            "CertReq=%2D%2D%2D%2D%2DBEGIN+CERTIFICATE+REQUEST%2D%2D%2D%2D%2D%0D%7B%2A%7DMII%7BP%7Da/b%7B%2A%7Dend"
+            "&LocalNow=45356%2E1041666667&LocalTimeZoneBias=" +
+                std::to_string(tool.Process->GetTimeZoneBias()) + "&UserEMail=admin%40example%2Ecom\r\n\r\n");
+  EXPECT_EQ(Global().CertificateStartTime, "45356.1041666667");
+  EXPECT_FALSE(tool.Exists("request.safetodelete"));
+  EXPECT_EQ(tool.Read("Cert/WSScert.pem"), "-----BEGIN CERTIFICATE-----\nQUJD+RA==\n-----END CERTIFICATE-----\ntrailing");
+}
+
+TEST(Tessmar_Submission, ThroughAProxyTheRequestLineCarriesTheWholeAddress) {
+  TToolInstallation tool;
+  testing::TServerScript script;
+  script.Pieces = {"HTTP/1.1 500 Oops\r\n\r\nInternal ERROR: no signer\r\n"};
+  testing::TLoopbackHttpServer proxy(script);
+  std::string error;
+  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
+  tool.Dir.WriteFile("Cert/WSSreq.pem", "request");
+  TSettingsFields fields = SampleFields();
+  fields.Proxy = "127.0.0.1";
+  fields.ProxyPort = std::to_string(proxy.Port());
+  EXPECT_FALSE(tool.Process->SubmitCertificateRequest(fields));
+  EXPECT_EQ(proxy.Received().rfind("POST HTTP://ca.kelvane.example/certreq HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(tool.UI.Of("error"),
+            (std::vector<std::string>{"openssl.exe on kelvane.example was unable to generate your certificate and "
+                                      "reports this error:\r\n\r\nERROR: no signer\r\n"}));
+}
+
+TEST(Tessmar_Submission, ProxyRules) {
+  TProxySetting setting;
+  setting = ApplyProxyFields(setting, "proxy.lan", "");
+  EXPECT_TRUE(setting.UseProxy);
+  EXPECT_EQ(setting.Port, 0) << "an empty port on the first attempt";
+  setting = ApplyProxyFields(setting, "proxy.lan", "eighty");
+  EXPECT_EQ(setting.Port, 80);
+  setting = ApplyProxyFields(setting, "proxy.lan", "3128");
+  EXPECT_EQ(setting.Port, 3128);
+  setting = ApplyProxyFields(setting, "proxy.lan", "");
+  EXPECT_EQ(setting.Port, 3128) << "an empty port keeps the earlier one";
+  setting = ApplyProxyFields(setting, "proxy.lan", "70000");
+  EXPECT_EQ(setting.Port, 80) << "no 16-bit port";
+  setting = ApplyProxyFields(setting, "", "8080");
+  EXPECT_FALSE(setting.UseProxy);
+}
+
+TEST(Tessmar_Submission, RequestFileReadWithItsByteOrderMark) {
+  EXPECT_EQ(TextFromFileBytes("\xEF\xBB\xBFMII+"), "MII+");
+  EXPECT_EQ(TextFromFileBytes(std::string("\xFF\xFEM\0+\0\xE9\0\n\0", 10)), "M+\xC3\xA9\n");
+  EXPECT_EQ(TextFromFileBytes("plain\r\n"), "plain\r\n");
+}
+
+TEST(Tessmar_Submission, Substitutions) {
+  EXPECT_EQ(EncodeRequestText("a+b\r\nc\n"), "a{P}b\r{*}c{*}");
+  EXPECT_EQ(DecodeCertificateText("a{p}b\r{*}c{*}{P}"), "a+b\r\nc\n+");
+  std::string certificate, quoted;
+  EXPECT_FALSE(ExtractCertificate("HTTP/1.1 200 OK\r\n\r\nno luck", certificate, quoted));
+  EXPECT_EQ(quoted, "HTTP/1.1 200 OK\r\n\r\nno luck") << "without \"error\" the whole answer is quoted";
+  EXPECT_FALSE(ExtractCertificate("x\r\n-----begin certificate-----", certificate, quoted)) << "case-sensitive";
+}
+
+}  // namespace
+}  // namespace kelvane

@@ -1,0 +1,154 @@
+#pragma once
+
+// The configuration tool's data module: the one object that lives for the
+// whole run. It owns the HTTP client that talks to the certificate authority,
+// knows the files of the installation, and carries out everything behind the
+// windows: the cycle of windows, the configuration file, the key and request,
+// the submission, the readme, the logs, help and the about boxes.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Tessmar_uSettings.h"
+#include "Tessmar_uSubmission.h"
+#include "Tessmar_uUserInterface.h"
+#include "ucTime.h"
+
+namespace kelvane {
+
+class THttpClient;
+
+// How a console program ran.
+struct TConsoleRun {
+  std::string Output;   // standard output and standard error together
+  int StartError = 0;   // the system's code when the program could not be started
+  bool Succeeded = false;  // ran to its end with exit status 0
+};
+
+// What the data module takes from the machine; tests hand in their own.
+struct TToolServices {
+  // Runs a command line in a folder (the caller's folder when empty).
+  std::function<TConsoleRun(const std::string& commandLine, const std::string& folder)> RunCommand;
+  // The first IPv4 address of this machine ("" when there is none).
+  std::function<std::string()> LocalIPNumber;
+  Clock Now;
+  // The decimal separator of date-time numbers; 0 = the locale's.
+  char DecimalSeparator = 0;
+};
+
+// The real machine: the console tool runner, the address lookup, the system clock.
+TToolServices MachineToolServices();
+
+// The windows of the tool as Main drives them.
+class IToolWindows {
+ public:
+  virtual ~IToolWindows() = default;
+  // Shows the welcome window modally; true when it closed with Next.
+  virtual bool ShowWelcome() = 0;
+  // Arranges the settings window and loads its fields from the configuration file.
+  virtual void PrepareSettings() = 0;
+  // Shows the settings window modally; true when a save sequence succeeded.
+  virtual bool ShowSettings() = 0;
+};
+
+// The settings window as the save sequence sees it.
+class ISettingsWindow {
+ public:
+  virtual ~ISettingsWindow() = default;
+  virtual TSettingsFields Fields() const = 0;
+  virtual void SetFields(const TSettingsFields& fields) = 0;
+  virtual void SetFieldText(TSettingsControl control, const std::string& text) = 0;
+  // Puts a text into the status panel.
+  virtual void SetStatusText(const std::string& text) = 0;
+  // While a save sequence runs, the save action, Back and closing the window
+  // are disabled.
+  virtual void SetSequenceRunning(bool running) = 0;
+  // Closes the window with the OK result.
+  virtual void CloseWithOK() = 0;
+};
+
+class TdmProcess {
+ public:
+  // `folder` is the installation folder (ending in a separator) and
+  // `programPath` the running program's file, whose name the logs follow.
+  TdmProcess(IUserInterface& ui, std::string folder, std::string programPath,
+             TToolServices services = MachineToolServices());
+  ~TdmProcess();
+  TdmProcess(const TdmProcess&) = delete;
+  TdmProcess& operator=(const TdmProcess&) = delete;
+
+  // Sets up the HTTP client and binds the configuration file.
+  void DataModuleCreate();
+
+  // The cycle of the welcome window and the settings window until the person
+  // cancels or a save sequence succeeds.
+  void Main(IToolWindows& windows);
+
+  // Appends the message to the error log, then shows it in an error box.
+  void ReportError(const std::string& message);
+
+  // Loads the fields from the configuration file (one batch). On failure the
+  // fields keep their design-time texts and `error` says why.
+  bool LoadSettings(TSettingsFields& fields, std::string& error);
+
+  // Writes the fields to the configuration file (one batch).
+  bool SaveSettings(const TSettingsFields& fields, std::string& error);
+
+  // Confirmation, key and request, submission, certificate, readme and the
+  // closing message. True when the certificate was saved and the readme written.
+  bool ConfigureWithCustomCertificate(const TSettingsFields& fields, const std::string& loginURL,
+                                      ISettingsWindow& window);
+
+  // Writes "Docs/readme.txt" with the login address shown in the settings window.
+  void SaveReadmeFile(const std::string& loginURL);
+
+  // Writes "request.safetodelete" into the installation folder.
+  void WriteRequestInputFile(const TSettingsFields& fields);
+
+  // Posts "Cert/WSSreq.pem" to the certificate authority and saves the
+  // certificate it answers as "Cert/WSScert.pem". Failures are reported.
+  bool SubmitCertificateRequest(const TSettingsFields& fields);
+
+  // Minutes to add to local time to get UTC, in force now.
+  int GetTimeZoneBias() const;
+
+  void AboutVardex();
+  void AboutPhoto();
+  void LaunchVardexManual();
+  void LaunchTutorial();
+  void LaunchEMailToSupport();
+  // Opens the help file at a topic; an error box when no viewer can show it.
+  void ShowHelp(int topic);
+
+  // The "Configuration cancelled" line of the welcome window's Cancel.
+  void LogCancel();
+
+  const std::string& Folder() const { return FFolder; }
+  std::string ConfigFileName() const;
+  std::string CancelLogFileName() const;
+  std::string ErrorLogFileName() const;
+  // The certificate authority's address used by the last save.
+  const std::string& AuthorityURL() const { return FAuthorityURL; }
+
+  IUserInterface& UI() { return FUI; }
+  const TToolServices& Services() const { return FServices; }
+  THttpClient& WebHTTP1() { return *FWebHTTP1; }
+
+ private:
+  bool GenerateKeyAndRequest();
+  LocalTime Now() const;
+  char DecimalSeparator() const;
+  std::string InstallationPath(const std::string& relative) const;
+
+  IUserInterface& FUI;
+  std::string FFolder;
+  std::string FProgramPath;
+  TToolServices FServices;
+  std::string FConfigFileName;
+  std::string FAuthorityURL;
+  TProxySetting FProxy;
+  std::unique_ptr<THttpClient> FWebHTTP1;
+};
+
+}  // namespace kelvane

@@ -1,0 +1,139 @@
+#include "Tessmar_uSettingsForm.h"
+
+#include <exception>
+
+#include "Tessmar_uGlobal.h"
+#include "Tessmar_uText.h"
+
+namespace kelvane {
+namespace {
+
+// Characters of UTF-8 text: every byte that does not continue a sequence.
+size_t CharacterCount(const std::string& text) {
+  size_t count = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+int LayoutMargin(int density) {
+  if (density == 120) return 7;
+  if (density == 144) return 8;
+  return 6;
+}
+
+TWindowSize ArrangeWindowSize(TWindowSize created, int density) {
+  if (density == 96) created.Height += 5;
+  return created;
+}
+
+TWindowSize MaximumWindowSize(TWindowSize arranged) { return {arranged.Width + 10, arranged.Height + 10}; }
+
+TSettingsFormLogic::TSettingsFormLogic(TdmProcess& process, ISettingsWindow& window)
+    : FProcess(process), FWindow(window) {}
+
+void TSettingsFormLogic::LoadSettings() {
+  TSettingsFields fields;
+  std::string error;
+  const bool ok = FProcess.LoadSettings(fields, error);
+  FWindow.SetFields(fields);
+  if (!ok) FProcess.ReportError(error);
+}
+
+bool TSettingsFormLogic::ValidateSettings() {
+  IUserInterface& ui = FProcess.UI();
+  TSettingsFields fields = FWindow.Fields();
+  if (fields.Port == "443" &&
+      !ui.Ask("If you run Vardex on port #443, your normal web server (if any) may not be able to deliver over HTTPS "
+              "on port 443. We recommend that you select another port.\r\n\r\nWe do not tell you which port to "
+              "select because that would make it easier for unwanted visitors to guess where you have Vardex "
+              "running.\r\n\r\nDo you want Vardex to use port #443 for now?  (Answer NO to change port#.)")) {
+    return false;
+  }
+  if (fields.UserLines.empty()) {
+    ui.ShowMessage(TMessageKind::Error, "Enter at least one Username and Password.");
+    return false;
+  }
+  for (const std::string& line : fields.UserLines) {
+    if (line.find('=') == std::string::npos) {
+      ui.ShowMessage(TMessageKind::Error, "The syntax for Users and Passwords requires a = on each line.");
+      return false;
+    }
+  }
+  if (!PingCommonName(fields)) return false;
+  fields.Country = UpperCaseAscii(fields.Country);
+  FWindow.SetFieldText(TSettingsControl::EditCountry, fields.Country);
+  if (CharacterCount(fields.Country) != 2) {
+    ui.ShowMessage(TMessageKind::Error, "The 2 letter country code is required for the secure certificate.");
+    return false;
+  }
+  return true;
+}
+
+bool TSettingsFormLogic::PingCommonName(const TSettingsFields& fields) {
+  if (fields.IPNumber.empty()) return true;
+  const std::string localIP = FProcess.Services().LocalIPNumber();
+  if (fields.IPNumber == localIP) return true;
+
+  IUserInterface& ui = FProcess.UI();
+  bool result = false;
+  TConsoleRun run;
+  try {
+    run = FProcess.Services().RunCommand("ping -c 1 " + fields.CommonName, "");
+    result = run.Output.find(fields.IPNumber) != std::string::npos;
+  } catch (const std::exception& e) {
+    ui.ShowMessage(TMessageKind::Error, std::string(e.what()) + "\r\n" + run.Output);
+    result = false;
+  }
+  if (!result) {
+    ui.ShowMessage(TMessageKind::Warning, "Unexpected Common Name and IP Number combination.\r\n\r\n" +
+                                              fields.CommonName + " does not ping to " + fields.IPNumber + "\r\n" +
+                                              "Consider using [ " + localIP + "]" + "\r\n" +
+                                              "or leave the IP Number blank in the configuration");
+  }
+  return result;
+}
+
+void TSettingsFormLogic::EndSequence() {
+  FSequenceRunning = false;
+  FWindow.SetSequenceRunning(false);
+}
+
+void TSettingsFormLogic::btnConfigureClick() {
+  // The menu item and the button both lead here; while the exchange with the
+  // authority runs, the window keeps handling input.
+  if (FSequenceRunning) return;
+  FSequenceRunning = true;
+  FWindow.SetSequenceRunning(true);
+  bool succeeded = false;
+  try {
+    if (ValidateSettings()) {
+      // The sequence works on the fields as they were checked, so what is
+      // saved, requested and written to the readme is one set of values
+      // even if the person types on while the authority answers.
+      const TSettingsFields fields = FWindow.Fields();
+      FWindow.SetStatusText("Writing " + FProcess.ConfigFileName());
+      FProcess.UI().ProcessMessages();
+      std::string error;
+      if (!FProcess.SaveSettings(fields, error)) {
+        FProcess.ReportError(error);
+      } else {
+        succeeded = FProcess.ConfigureWithCustomCertificate(fields, LoginURL(fields), FWindow);
+      }
+    }
+  } catch (const std::exception& e) {
+    EndSequence();
+    FProcess.ReportError(e.what());
+    return;
+  }
+  EndSequence();
+  if (succeeded) {
+    Global().KeepGoing = false;
+    FWindow.CloseWithOK();
+  }
+}
+
+}  // namespace kelvane
