@@ -3,6 +3,7 @@
 #include "AppRoleListener.h"
 #include "AppRoleMutex.h"
 #include "ucAppRoleChannel.h"
+#include "ucNamedMutex.h"
 
 namespace kelvane {
 namespace {
@@ -66,7 +67,15 @@ void TAppRole::Refresh() {
 void TAppRole::Lock() {
   if (FLockCount == 0) {
     auto mutex = std::make_unique<TNamedMutex>(AppRoleMutexName(EffectiveID(), 0));
-    if (!mutex->WaitFor(LockWaitTime)) throw ELockTimeout();
+    std::string error;
+    switch (mutex->Acquire(LockWaitTime, error)) {
+      case TLockWaitResult::Acquired:
+        break;
+      case TLockWaitResult::TimedOut:
+        throw ELockTimeout();
+      case TLockWaitResult::Failed:
+        throw std::runtime_error(error);
+    }
     FLockMutex = std::move(mutex);
   }
   ++FLockCount;

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ucFileLock.h"
+#include "ucNamedMutex.h"
 #include "ucPaths.h"
 
 namespace kelvane {
@@ -93,8 +93,9 @@ void WriteDiagnosticLine(const std::string& ProgramPath, const Clock& Now, const
   try {
     const LocalTime time = ToLocalTime(Now());
     const std::string path = DiagnosticLogPath(ProgramPath, time);
-    TFileLock writer(path);
-    if (!writer.TryLockFor(WriterWait)) return;
+    TNamedMutex writer(path);
+    std::string lockError;
+    if (writer.Acquire(WriterWait, lockError) != TLockWaitResult::Acquired) return;
     std::error_code error;
     const bool isNew = !std::filesystem::exists(path, error) || std::filesystem::file_size(path, error) == 0;
     std::ofstream out(path, std::ios::binary | std::ios::app);

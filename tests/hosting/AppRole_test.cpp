@@ -9,7 +9,7 @@
 #include "ChildProcess.h"
 #include "ucEventLoop.h"
 #include "ucAppRoleChannel.h"
-#include "ucFileLock.h"
+#include "ucNamedMutex.h"
 
 #include <unistd.h>
 
@@ -106,8 +106,9 @@ TEST(AppRole, DifferentIDsNeverCollideAndAChangedIDMovesTheNumber) {
 TEST(AppRole, LockHeldElsewhereEndsTheClaimWithALockTimeout) {
   TEventLoop loop;
   const std::string id = UniqueID("locked");
-  TFileLock holder(NamedLockFilePath(AppRoleMutexName(id, 0)));
-  ASSERT_TRUE(holder.TryLockFor(std::chrono::milliseconds(0)));
+  TNamedMutex holder(AppRoleMutexName(id, 0));
+  std::string error;
+  ASSERT_EQ(holder.Acquire(std::chrono::milliseconds(0), error), TLockWaitResult::Acquired) << error;
   try {
     TAppRole role(loop, id);
     FAIL() << "claimed " << role.InstanceNumber();
@@ -115,7 +116,7 @@ TEST(AppRole, LockHeldElsewhereEndsTheClaimWithALockTimeout) {
     EXPECT_STREQ(e.what(), "Mutex lock timeout");
   }
   EXPECT_TRUE(ServedInstanceNumbers(id).empty());
-  holder.Unlock();
+  holder.Release();
   EXPECT_EQ(TAppRole(loop, id).InstanceNumber(), 1);
 }
 

@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "Authority_uServer.h"
+#include "ChildProcess.h"
+#include "TestHttpsClient.h"
 #include "LoopbackHttpServer.h"
 #include "ScriptedUserInterface.h"
 #include "Tessmar_uDateTime.h"
@@ -672,16 +674,21 @@ TEST_F(SaveSequence, TheServiceStartsOnTheFilesTheToolLeft) {
   fs::copy_file(vardex, FTool.Folder + "vardex");
   fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", FTool.Folder + "Web", fs::copy_options::recursive);
   fs::copy_file(FRoot.Path() + "root.pem", FTool.Folder + "Cert/CAcert.pem");
+  fs::create_symlink("/usr/bin/openssl", FTool.Folder + "openssl");
 
-  std::int32_t errorCode = 0;
-  std::string output;
-  const TProcessStatus status =
-      RunConsoleCommand("\"" + FTool.Folder + "vardex\" /DRYRUN=\"" + FTool.Folder + "power.txt\"", errorCode, output);
-  EXPECT_EQ(errorCode, 0);
-  if (output.find("The service core is not part of this build") != std::string::npos) {
-    GTEST_SKIP() << "vardex is built without its service core";
-  }
-  EXPECT_TRUE(status.Succeeded()) << output;
+  // The service starts on them, and a user of the tool's list reboots the
+  // machine (a dry run) over TLS, checked against the root certificate.
+  const std::string record = FTool.Folder + "power.txt";
+  testing::TChildProcess service(FTool.Folder + "vardex", {"/SERVICE", "/DRYRUN=" + record}, {}, FTool.Folder);
+  const auto port = static_cast<std::uint16_t>(std::stoi(FWindow.Current.Port));
+  const std::string request = testing::MakeRequest("POST", "/Result_Morning_Door", "UserName=Bob&Password=Crocus%3D2&Action=Reboot");
+  testing::THttpsReply reply;
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    reply = testing::HttpsExchange(port, request, {.RootCertificateFile = FTool.Folder + "Cert/CAcert.pem"});
+    return reply.Connected || !service.Running();
+  })) << service.Stderr();
+  EXPECT_NE(reply.Body.find("Server reboot initiated."), std::string::npos) << reply.Error << service.Stderr();
+  EXPECT_TRUE(testing::WaitUntil([&] { return testing::ReadFile(record) == "reboot\n"; }, std::chrono::seconds(10)));
 }
 
 // ------------------------------------------------------------ on the wire
