@@ -55,6 +55,12 @@ class HTMLTest : public ::testing::Test {
   void WriteTemplate(const std::string& name, const std::string& content) const {
     dir.WriteFile("Web/" + name, content);
   }
+  // Replaces a template the way an editor saves it: written beside it, then
+  // renamed over it, so a reader sees the old or the new file, never half.
+  void ReplaceTemplate(const std::string& name, const std::string& content) const {
+    const std::string staged = dir.WriteFile("Web/" + name + ".new", content);
+    std::filesystem::rename(staged, dir.Path() + "Web/" + name);
+  }
   void EmptyTemplates() const {
     for (const char* name : {"KMX_Login.html", "KMX_Confirm.html", "KMX_Error.html"}) WriteTemplate(name, "");
   }
@@ -280,7 +286,7 @@ TEST_F(HTMLTest, PagesRenderConcurrentlyWhileTheTemplateAndSettingsChange) {
     });
   }
   for (int i = 0; i < 200; ++i) {
-    WriteTemplate("KMX_Login.html", i % 3 == 0 ? "B" : i % 3 == 1 ? "" : "A $KMXVer$OptionalShutdown");
+    ReplaceTemplate("KMX_Login.html", i % 3 == 0 ? "B" : i % 3 == 1 ? "" : "A $KMXVer$OptionalShutdown");
     html.SetShutdownAllowed(i % 2 == 0);
     html.SetVersion(i % 2 == 0 ? "4.5.0.8" : "4.5.0.9");
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
