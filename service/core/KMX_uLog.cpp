@@ -207,8 +207,17 @@ void TLog::WriteLine(TLogKind kind, std::string_view text) {
   if (file == nullptr) return;
   // Unbuffered, so that the whole line goes out in one write.
   std::setvbuf(file, nullptr, _IONBF, 0);
-  std::fwrite(line.data(), 1, line.size(), file);
+  std::fseek(file, 0, SEEK_END);
+  const long lineStart = std::ftell(file);
+  const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
   std::fclose(file);
+  // A full disk can take the first part of a line and refuse the rest. The
+  // part is cut off again: otherwise the next line, once there is room,
+  // would continue the broken one.
+  if (!written && lineStart >= 0) {
+    std::error_code ignored;
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(lineStart), ignored);
+  }
 }
 
 std::string TLog::GetSecurityNote(std::string_view userName) {
