@@ -1,6 +1,8 @@
 #include "Vardex_uConfig.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "ucFileContent.h"
 #include "ucIniFile.h"
@@ -17,6 +19,40 @@ constexpr const char* UserListSection = "UserList";
 // Larger than any real configuration file by far; a bigger file is refused
 // rather than read into memory.
 constexpr std::size_t MaxConfigFileSize = 16 * 1024 * 1024;
+
+// An editor or a script that saves in place empties the file and writes it
+// anew, often in several writes. A reload in between would take the part
+// written so far for the whole file: a user list cut short locks users out,
+// a password cut short lets its prefix in. So a file changed within the quiet
+// time is read only once it has been left alone that long, and read again
+// when it changed while it was read. A file that is still changing at the
+// limit is not read at all.
+constexpr std::chrono::milliseconds ConfigQuietTime{250};
+constexpr std::chrono::milliseconds ConfigSettleLimit{3000};
+
+bool ReadSettledFile(const std::string& path, std::string& text, std::string& reason) {
+  const auto giveUp = std::chrono::steady_clock::now() + ConfigSettleLimit;
+  for (;;) {
+    std::chrono::system_clock::time_point before;
+    if (!FileModifiedTime(path, before, reason)) return false;
+    const auto age = std::chrono::system_clock::now() - before;
+    // A time in the future (a clock set back) tells nothing about writers.
+    const bool quiet = age >= ConfigQuietTime || age < std::chrono::system_clock::duration::zero();
+    if (quiet) {
+      if (!ReadFileContent(path, MaxConfigFileSize, text, reason)) return false;
+      std::chrono::system_clock::time_point after;
+      if (!FileModifiedTime(path, after, reason)) return false;
+      if (after == before) return true;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= giveUp) {
+      reason = "it is still being written";
+      return false;
+    }
+    const auto pause = quiet ? ConfigQuietTime : ConfigQuietTime - age;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, giveUp - now));
+  }
+}
 
 std::string LowerAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -137,7 +173,7 @@ bool TConfig::Reload(std::string& Error) {
   }
   std::string text;
   std::string reason;
-  if (!ReadFileContent(path, MaxConfigFileSize, text, reason)) {
+  if (!ReadSettledFile(path, text, reason)) {
     Error = "Configuration file '" + path + "' could not be read (" + reason + ").";
     return false;
   }

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <thread>
 
@@ -18,7 +22,13 @@ using testing::TempDir;
 
 class ConfigTest : public ::testing::Test {
  protected:
-  std::string Write(const std::string& text) { return FDir.WriteFile("Vardex.cfg", text); }
+  // The file looks as if written a while ago, so that a reload reads it at
+  // once instead of waiting for a writer to finish.
+  std::string Write(const std::string& text) {
+    const std::string path = FDir.WriteFile("Vardex.cfg", text);
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(5));
+    return path;
+  }
   std::string Path() const { return FDir.Path() + "Vardex.cfg"; }
   std::string Problems(const std::string& sentences) const {
     return "Error(s) in configuration file '" + Path() + "'." + sentences;
@@ -304,6 +314,56 @@ TEST_F(ConfigTest, LoginChecksDuringReloadsAlwaysSeeOneWholeUserList) {
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(faults.load(), 0);
   EXPECT_GT(checks.load(), 0);
+}
+
+// An editor that saves in place empties the file and writes it anew in
+// pieces. A reload meanwhile waits for the file to be whole, and a file that
+// never settles is not taken at all.
+TEST_F(ConfigTest, AFileBeingWrittenInPiecesIsReadOnceItIsWhole) {
+  Write("[UserList]\r\nOld=old-password\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  const std::string text = "[Configuration]\r\nLoginRequest=NewPath\r\n[UserList]\r\nFirst=first-password\r\n"
+                           "Second=second-password\r\n";
+  std::thread writer([&] {
+    const int fd = ::open(Path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    for (std::size_t at = 0; fd >= 0 && at < text.size(); at += 10) {
+      (void)!::write(fd, text.data() + at, std::min<std::size_t>(10, text.size() - at));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(12));
+  const bool reloaded = FConfig.Reload(FError);
+  writer.join();
+  ASSERT_TRUE(reloaded) << FError;
+  EXPECT_EQ(*FConfig.FUserList.Load(), (TUserList{"first=first-password", "second=second-password"}));
+  EXPECT_EQ(FConfig.FLoginRequest.Get(), "NewPath");
+}
+
+TEST_F(ConfigTest, AFileThatKeepsChangingIsNotReadAndChangesNothing) {
+  Write("[UserList]\r\nOld=old-password\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  std::atomic<bool> stop{false};
+  std::atomic<int> writes{0};
+  std::thread writer([&] {
+    std::ofstream file(Path(), std::ios::app | std::ios::binary);
+    while (!stop) {
+      file << "New=new-password\r\n" << std::flush;
+      ++writes;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  while (writes == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto started = std::chrono::steady_clock::now();
+  const bool reloaded = FConfig.Reload(FError);
+  const auto took = std::chrono::steady_clock::now() - started;
+  stop = true;
+  writer.join();
+  EXPECT_FALSE(reloaded);
+  EXPECT_EQ(FError, "Configuration file '" + Path() + "' could not be read (it is still being written).");
+  EXPECT_LT(took, std::chrono::seconds(5));
+  EXPECT_TRUE(FConfig.CheckUser("old", "old-password"));
+  EXPECT_FALSE(FConfig.CheckUser("new", "new-password"));
 }
 
 }  // namespace
