@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 
 #include "ucPaths.h"
@@ -67,9 +68,18 @@ std::string TCertificateChecks::FullPath(std::string_view relativeName) const {
 
 TProcessStatus TCertificateChecks::RunOpenSSL(const char* check, const std::string& arguments, std::string& output,
                                               bool logErrorCode) {
-  std::int32_t errorCode = 0;
-  const TProcessStatus status =
-      RunConsoleCommand(ResolvePath(FOpenSSLFolder + OpenSSLProgram) + " " + arguments, errorCode, output, FTimeOut);
+  std::int32_t errorCode = ETIMEDOUT;
+  TProcessStatus status;
+  status.End = TProcessEnd::TimedOut;
+  output.clear();
+  // A program that hung once hangs again. Waiting out the time-out for every
+  // later check would keep a start going for minutes, past the time the
+  // service manager gives it, before the failure could be told.
+  if (!FTimedOut) {
+    status = RunConsoleCommand(ResolvePath(FOpenSSLFolder + OpenSSLProgram) + " " + arguments, errorCode, output,
+                               FTimeOut);
+    FTimedOut = errorCode == ETIMEDOUT;
+  }
   if (errorCode != 0 && logErrorCode) FWriteError(std::string(check) + " ErrorCode=" + std::to_string(errorCode));
   return status;
 }

@@ -60,13 +60,16 @@ class TCertificateChecks {
  private:
   std::string FullPath(std::string_view relativeName) const;
   // Runs openssl with the arguments; logs "<check> ErrorCode=<code>" for a
-  // failed start when `logErrorCode` is set.
+  // failed start or a time-out when `logErrorCode` is set. After one time-out
+  // openssl is not run again: every later call fails at once as timed out.
   TProcessStatus RunOpenSSL(const char* check, const std::string& arguments, std::string& output,
                             bool logErrorCode);
 
   TErrorWriter FWriteError;
   std::chrono::milliseconds FTimeOut;
   std::string FOpenSSLFolder;
+  // Set once openssl outlived the time-out; later checks then fail at once.
+  bool FTimedOut = false;
 };
 
 // The subject's common name on the "Subject:" line of `openssl x509 -text`
