@@ -89,6 +89,17 @@ TdmMain::~TdmMain() {
 }
 
 void TdmMain::AttemptServiceStart(bool& Started, std::string& ErrorText) {
+  try {
+    RunStartSteps(Started, ErrorText);
+  } catch (const std::exception& e) {
+    // The exception ends the start and its message goes to the start-up's
+    // failure report, which points at the error log: the log gets it too.
+    ApplicationException(e);
+    throw;
+  }
+}
+
+void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   Started = false;
   ErrorText.clear();
   // Dates are written with English month names by the formatting functions

@@ -67,6 +67,8 @@ class TdmMain final : public TErrorHandler {
   std::uint16_t ListeningPort() const;
 
  private:
+  // The steps of AttemptServiceStart; an exception leaves them unhandled.
+  void RunStartSteps(bool& Started, std::string& ErrorText);
   void CreateHTTPServer();
   bool ValidateCertContents();
   std::string GetLibraryDate(const std::string& FileName) const;
