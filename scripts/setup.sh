@@ -3,7 +3,8 @@
 #   setup.sh install   install the Debian packages the project needs (idempotent)
 #   setup.sh build     configure and build (preset: $KELVANE_PRESET, default "release")
 #   setup.sh demo      install + build + run the service on a demo configuration
-#   setup.sh test      build with the sanitizer preset and run the whole test suite
+#   setup.sh test      install + build with the sanitizer preset and run the whole
+#                      test suite (the browser test included)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/.." && pwd)"
@@ -17,7 +18,14 @@ packages=(
   libsystemd-dev libcap-dev
   iputils-ping curl
   xvfb xauth
+  chromium
 )
+# The browser test drives Chromium from a node script. A machine that already
+# has node and npm (from Debian or from another node distribution) keeps them;
+# Debian's npm package would conflict with a node distribution that bundles npm.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -51,6 +59,7 @@ case "${1:-}" in
     exec "$here/demo.sh" "$root/build/release"
     ;;
   test)
+    install_packages
     build asan
     cd "$root"
     ctest --preset asan

@@ -1,0 +1,274 @@
+'use strict';
+// Drives Debian's Chromium, headless, against the real vardex program: a test
+// installation folder with its own certificates is made, the service runs in
+// it on a loopback port with the dry-run power backend, and the browser logs
+// in and presses the buttons a person would press.
+//
+//   node vardex_browser_test.js <case> <vardex program> <Web folder> <screenshot folder>
+//
+// Cases: "reboot" (a login and a reboot; no Shutdown button by default) and
+// "shutdown" (a wrong password, then a shutdown with AllowShutdown=True).
+// The environment variable KELVANE_CHROMIUM names the browser
+// (default /usr/bin/chromium).
+
+const assert = require('node:assert/strict');
+const childProcess = require('node:child_process');
+const fs = require('node:fs');
+const net = require('node:net');
+const os = require('node:os');
+const path = require('node:path');
+const tls = require('node:tls');
+const { chromium } = require('playwright-core');
+
+const [caseName, vardexProgram, webFolder, screenshotFolder] = process.argv.slice(2);
+const chromiumProgram = process.env.KELVANE_CHROMIUM || '/usr/bin/chromium';
+const loginRequest = 'Kx7_Login';
+const userName = 'admin';
+const password = 'p&ss w=rd%';
+
+const startTime = Date.now();
+const log = (text) => console.log(`[${((Date.now() - startTime) / 1000).toFixed(1)} s] ${text}`);
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function readIfExists(file) {
+  try {
+    return fs.readFileSync(file, 'latin1');
+  } catch {
+    return '';
+  }
+}
+
+function freeLoopbackPort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+function run(program, args, cwd) {
+  childProcess.execFileSync(program, args, { cwd, stdio: ['ignore', 'ignore', 'pipe'] });
+}
+
+// The installation folder: the program, the real page templates, a link to
+// the openssl program, a root certificate and a server certificate for
+// localhost signed by it, its key encrypted with the service's passphrase,
+// and the configuration.
+async function makeInstallation(folder, extraConfiguration) {
+  fs.copyFileSync(vardexProgram, path.join(folder, 'vardex'));
+  fs.chmodSync(path.join(folder, 'vardex'), 0o755);
+  fs.cpSync(webFolder, path.join(folder, 'Web'), { recursive: true });
+  fs.symlinkSync('/usr/bin/openssl', path.join(folder, 'openssl'));
+  const cert = path.join(folder, 'Cert');
+  fs.mkdirSync(cert, { mode: 0o700 });
+  run('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'CAkey.pem', '-out', 'CAcert.pem',
+    '-days', '30', '-subj', '/O=Kelvane Test/CN=Kelvane Test Root'], cert);
+  run('openssl', ['req', '-newkey', 'rsa:2048', '-passout', 'pass:plover', '-keyout', 'WSSkey.pem',
+    '-out', 'WSSreq.pem', '-subj', '/O=Kelvane Test/CN=localhost'], cert);
+  fs.writeFileSync(path.join(cert, 'san.ext'), 'subjectAltName = DNS:localhost, IP:127.0.0.1\n');
+  run('openssl', ['x509', '-req', '-in', 'WSSreq.pem', '-CA', 'CAcert.pem', '-CAkey', 'CAkey.pem',
+    '-CAcreateserial', '-days', '30', '-extfile', 'san.ext', '-out', 'WSScert.pem'], cert);
+  const port = await freeLoopbackPort();
+  fs.writeFileSync(path.join(folder, 'Vardex.cfg'),
+    '[Configuration]\r\nCommonName=localhost\r\nThisServerIPNumber=127.0.0.1\r\n' +
+    `VardexPort=${port}\r\nLoginRequest=${loginRequest}\r\n${extraConfiguration}` +
+    `\r\n[UserList]\r\n${userName}=${password}\r\noperator=another\r\n`, { mode: 0o600 });
+  return port;
+}
+
+// True once a TLS handshake with the service succeeds.
+function handshake(port) {
+  return new Promise((resolve) => {
+    const socket = tls.connect({ host: '127.0.0.1', port, rejectUnauthorized: false, timeout: 2000 });
+    const done = (ok) => { socket.destroy(); resolve(ok); };
+    socket.once('secureConnect', () => done(true));
+    socket.once('error', () => done(false));
+    socket.once('timeout', () => done(false));
+  });
+}
+
+class Service {
+  constructor(folder) {
+    this.folder = folder;
+    this.record = path.join(folder, 'power.record');
+    this.stderr = '';
+    this.exit = null;
+    this.child = childProcess.spawn(path.join(folder, 'vardex'), ['/SERVICE', `/DRYRUN=${this.record}`],
+      { cwd: folder, stdio: ['ignore', 'ignore', 'pipe'] });
+    this.child.stderr.on('data', (data) => { this.stderr += data; });
+    this.exited = new Promise((resolve) => this.child.once('exit', (code, signal) => {
+      this.exit = { code, signal };
+      resolve(this.exit);
+    }));
+  }
+
+  async waitUntilServing(port) {
+    const deadline = Date.now() + 30000;
+    while (Date.now() < deadline) {
+      if (this.exit) throw new Error(`vardex ended at start (${JSON.stringify(this.exit)}): ${this.stderr}`);
+      if (await handshake(port)) return;
+      await sleep(100);
+    }
+    throw new Error(`vardex did not answer within 30 s: ${this.stderr}`);
+  }
+
+  powerRecord() { return readIfExists(this.record); }
+
+  errorLog() {
+    const now = new Date();
+    const date = `${now.getFullYear()}-${String(now.getMonth() + 1).padStart(2, '0')}-` +
+      `${String(now.getDate()).padStart(2, '0')}`;
+    return readIfExists(path.join(this.folder, 'Logs', 'Errors', `Errors_${date}.log`));
+  }
+
+  async stop() {
+    if (this.exit) return this.exit;
+    this.child.kill('SIGTERM');
+    const timer = setTimeout(() => this.child.kill('SIGKILL'), 15000);
+    const exit = await this.exited;
+    clearTimeout(timer);
+    return exit;
+  }
+}
+
+// Waits for the dry-run record to say `action` and answers how long after
+// `since` it appeared.
+async function waitForRecord(service, action, since) {
+  const deadline = Date.now() + 15000;
+  while (Date.now() < deadline) {
+    const record = service.powerRecord();
+    if (record !== '') {
+      assert.equal(record, `${action}\n`, 'the dry-run record');
+      return Date.now() - since;
+    }
+    await sleep(20);
+  }
+  throw new Error(`no "${action}" recorded within 15 s; stderr: ${service.stderr}`);
+}
+
+async function openLoginPage(page, port) {
+  log('opening the login page');
+  const response = await page.goto(`https://localhost:${port}/${loginRequest}`);
+  assert.equal(response.status(), 200);
+  assert.equal(await page.title(), 'KMX Login');
+  await page.locator('input[name="UserName"]').waitFor();
+}
+
+// Types the name and the password and presses the button; answers the time
+// the button was pressed.
+async function logIn(page, name, secret, button) {
+  await page.locator('input[name="UserName"]').pressSequentially(name);
+  await page.locator('input[name="Password"]').pressSequentially(secret);
+  const pressed = Date.now();
+  log(`pressing ${button}`);
+  await Promise.all([
+    page.waitForURL(`**/Result_${loginRequest}`, { waitUntil: 'load' }),
+    page.getByRole('button', { name: button, exact: true }).click(),
+  ]);
+  return pressed;
+}
+
+// The text in the cell right of a label cell ("Action taken:").
+function rowText(page, label) {
+  return page.locator(`xpath=//td[normalize-space(.)="${label}"]/following-sibling::td[1]`).innerText();
+}
+
+const cases = {
+  // A person logs in and presses Reboot: the confirmation page with the
+  // security note comes back, and the reboot follows about two seconds later.
+  async reboot(page, port, service) {
+    await openLoginPage(page, port);
+    assert.equal(await page.getByRole('button', { name: 'Shutdown' }).count(), 0,
+      'no Shutdown button without AllowShutdown=True');
+    await page.screenshot({ path: path.join(screenshotFolder, 'login.png'), fullPage: true });
+
+    const pressed = await logIn(page, userName, password, 'Reboot');
+    assert.equal(await page.title(), 'KMX Confirmation');
+    assert.equal(await rowText(page, 'Action taken:'), 'Server reboot initiated.');
+    assert.equal(await rowText(page, 'Security note:'), `It was the first usage by ${userName}`);
+    assert.equal(service.powerRecord(), '', 'the reboot waits for its timer');
+    await page.screenshot({ path: path.join(screenshotFolder, 'confirm-reboot.png'), fullPage: true });
+
+    const delay = await waitForRecord(service, 'reboot', pressed);
+    console.log(`reboot recorded ${delay} ms after the button was pressed`);
+    assert.ok(delay >= 1900 && delay <= 10000, `reboot after ${delay} ms, expected about 2000 ms`);
+  },
+
+  // A wrong password gets the error page and nothing happens; with
+  // AllowShutdown=True the Shutdown button is there and shuts the server down.
+  async shutdown(page, port, service) {
+    await openLoginPage(page, port);
+    await logIn(page, userName, 'not the password', 'Reboot');
+    assert.equal(await page.title(), 'KMX Error');
+    assert.equal(await rowText(page, 'Error:'), 'You are not authorized.');
+    await page.screenshot({ path: path.join(screenshotFolder, 'error.png'), fullPage: true });
+    assert.match(service.errorLog(), /\tUser 'admin' at ip 127\.0\.0\.1 was not authorized\.\r\n/);
+
+    await openLoginPage(page, port);
+    await page.getByRole('button', { name: 'Shutdown', exact: true }).waitFor();
+    await page.screenshot({ path: path.join(screenshotFolder, 'login-shutdown.png'), fullPage: true });
+    const pressed = await logIn(page, userName, password, 'Shutdown');
+    assert.equal(await page.title(), 'KMX Confirmation');
+    assert.equal(await rowText(page, 'Action taken:'), 'Server shutdown initiated.');
+    assert.equal(await rowText(page, 'Security note:'), `It was the first usage by ${userName}`);
+    await page.screenshot({ path: path.join(screenshotFolder, 'confirm-shutdown.png'), fullPage: true });
+
+    const delay = await waitForRecord(service, 'shutdown', pressed);
+    console.log(`shutdown recorded ${delay} ms after the button was pressed`);
+    assert.ok(delay >= 1900 && delay <= 10000, `shutdown after ${delay} ms, expected about 2000 ms`);
+  },
+};
+
+const configurations = { reboot: '', shutdown: 'AllowShutdown=True\r\n' };
+
+async function main() {
+  if (!(caseName in cases) || !screenshotFolder) {
+    throw new Error('usage: vardex_browser_test.js reboot|shutdown <vardex> <Web folder> <screenshot folder>');
+  }
+  fs.mkdirSync(screenshotFolder, { recursive: true });
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvane-browser-'));
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvane-chromium-profile-'));
+  let service = null;
+  let context = null;
+  try {
+    const port = await makeInstallation(folder, configurations[caseName]);
+    service = new Service(folder);
+    await service.waitUntilServing(port);
+    log(`vardex serves on port ${port}`);
+
+    // A new empty profile; the test's self-made certificate is accepted in
+    // this profile only. The machine has no network, so everything that
+    // would reach out is switched off.
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: chromiumProgram,
+      headless: true,
+      ignoreHTTPSErrors: true,
+      timeout: 30000,
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+        '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    });
+    log('chromium started');
+    context.setDefaultTimeout(15000);
+    const page = context.pages()[0] || await context.newPage();
+    await cases[caseName](page, port, service);
+    log('case done');
+
+    const exit = await service.stop();
+    log('vardex stopped');
+    assert.deepEqual(exit, { code: 0, signal: null }, `vardex stopped badly: ${service.stderr}`);
+    console.log(`browser case "${caseName}" passed; screenshots in ${screenshotFolder}`);
+  } finally {
+    if (context) await context.close().catch(() => {});
+    if (service) await service.stop();
+    fs.rmSync(folder, { recursive: true, force: true });
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
