@@ -23,8 +23,6 @@ inline constexpr const char* ErrorLogSuffix = "_error.log";
 // is dropped without a report.
 void AppendLogLine(const std::string& path, const std::string& message, const LocalTime& now);
 
-// 8-bit text (UTF-8) as UTF-16 little-endian bytes; a byte that is not part of
-// a valid sequence stands for itself (Latin-1).
-std::string Utf16LEFromUtf8(const std::string& text);
+
 
 }  // namespace kelvane

@@ -23,8 +23,6 @@ std::string FormatDiagnosticLine(const LocalTime& Time, const std::string& Categ
 void WriteDiagnosticLine(const std::string& ProgramPath, const Clock& Now, const std::string& Category,
                          const std::string& Detail, const std::string& Text);
 
-// UTF-8 text as UTF-16 little-endian bytes. A byte that is not part of valid
-// UTF-8 is taken as the Latin-1 character of that value.
-std::string Utf8ToUtf16LE(const std::string& Text);
+
 
 }  // namespace kelvane

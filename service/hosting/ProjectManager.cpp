@@ -5,6 +5,7 @@
 
 #include "AppRole.h"
 #include "ApplicationService.h"
+#include "CurrentException.h"
 #include "MultiTypeApp.h"
 #include "MultiTypeAppDiagLog.h"
 #include "MultiTypeAppSvc.h"
@@ -13,19 +14,6 @@
 #include "ucPaths.h"
 
 namespace kelvane {
-namespace {
-
-std::string CurrentExceptionMessage() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
-}  // namespace
 
 TProjectManager::TProjectManager(TProjectContext Context) : FContext(std::move(Context)) {
   FProjectRole = std::make_unique<TAppRole>(*FContext.Loop, ExtractFileName(FContext.ProgramPath));

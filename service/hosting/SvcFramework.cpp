@@ -2,24 +2,12 @@
 
 #include <exception>
 
+#include "CurrentException.h"
 #include "ucEventLoop.h"
 #include "ucSignals.h"
 #include "ucSystemd.h"
 
 namespace kelvane {
-namespace {
-
-std::string CurrentExceptionMessage() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
-}  // namespace
 
 TServiceApplication::TServiceApplication(TEventLoop& Loop, std::ostream& Log) : FLoop(Loop), FLog(Log) {}
 

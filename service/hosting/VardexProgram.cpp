@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "CurrentException.h"
 #include "KMX_dmProjectManager.h"
 #include "MultiTypeApp.h"
 #include "MultiTypeAppSvc.h"
@@ -28,16 +29,6 @@ bool WantsVersion(const TCommandLine& Args) {
     if (IsSwitch(argument, "version")) return true;
   }
   return false;
-}
-
-std::string CurrentExceptionMessage() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
 }
 
 // Runs work on the main thread's loop and returns when it is done, so that

@@ -17,6 +17,7 @@
 #include "TempDir.h"
 #include "ucEventLoop.h"
 #include "ucPaths.h"
+#include "ucUtf16.h"
 
 namespace kelvane {
 namespace {

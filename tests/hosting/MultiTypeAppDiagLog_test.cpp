@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "TempDir.h"
+#include "ucUtf16.h"
 
 namespace kelvane {
 namespace {
@@ -58,12 +59,6 @@ TEST(MultiTypeAppDiagLog, LineThatCannotBeWrittenIsDropped) {
   // The program's "folder" is a file, so no log can be made beside it.
   folder.WriteFile("blocker", "x");
   EXPECT_NO_THROW(WriteDiagnosticLine(folder.Path() + "blocker/vardex", SystemClock(), "info", "", "lost"));
-}
-
-TEST(MultiTypeAppDiagLog, Utf16ConversionKeepsSurrogatesAndStrayBytes) {
-  EXPECT_EQ(Utf8ToUtf16LE("A"), std::string("A\0", 2));
-  EXPECT_EQ(Utf8ToUtf16LE("\xF0\x9F\x98\x80"), std::string("\x3D\xD8\x00\xDE", 4));
-  EXPECT_EQ(Utf8ToUtf16LE("\xE9"), std::string("\xE9\x00", 2));
 }
 
 }  // namespace

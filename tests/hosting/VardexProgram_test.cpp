@@ -14,6 +14,7 @@
 #include "MultiTypeAppDiagLog.h"
 #include "TempDir.h"
 #include "ucPaths.h"
+#include "ucUtf16.h"
 
 namespace kelvane {
 namespace {

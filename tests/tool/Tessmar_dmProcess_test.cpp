@@ -20,6 +20,7 @@
 #include "ucPaths.h"
 #include "ucPipe.h"
 #include "ucVersionInfo.h"
+#include "ucUtf16.h"
 
 namespace kelvane {
 namespace {
@@ -435,8 +436,8 @@ TEST(Tessmar_Main, CancelYesEndsWithOneMoreCancelLine) {
   tool.Process->Main(windows);
   const std::string log = tool.Read("tessmar_cancel.log");
   size_t lines = 0;
-  for (size_t at = log.find(Utf16LEFromUtf8(" Configuration cancelled\r\n")); at != std::string::npos;
-       at = log.find(Utf16LEFromUtf8(" Configuration cancelled\r\n"), at + 1)) {
+  for (size_t at = log.find(Utf8ToUtf16LE(" Configuration cancelled\r\n")); at != std::string::npos;
+       at = log.find(Utf8ToUtf16LE(" Configuration cancelled\r\n"), at + 1)) {
     ++lines;
   }
   EXPECT_EQ(lines, 2u);
@@ -568,7 +569,7 @@ TEST_F(SaveSequence, OpensslErrorKeepsTheRequestFileAndReportsOpensslsWords) {
             0u)
       << errors[0];
   EXPECT_NE(errors[0].find("If problems persist, please email service@kelvane.example."), std::string::npos);
-  EXPECT_NE(FTool.Read("tessmar_error.log").find(Utf16LEFromUtf8("Sorry, openssl.exe")), std::string::npos);
+  EXPECT_NE(FTool.Read("tessmar_error.log").find(Utf8ToUtf16LE("Sorry, openssl.exe")), std::string::npos);
   EXPECT_EQ(FWindow.StatusTexts,
             (std::vector<std::string>{"Writing " + FTool.Folder + "Vardex.cfg", "Saving request details",
                                       "Generating certificate request... takes up to 35 seconds..."}));

@@ -27,6 +27,7 @@
 #include "Tessmar_uQtUserInterface.h"
 #include "Tessmar_uToolWindows.h"
 #include "ToolInstallation.h"
+#include "ucUtf16.h"
 
 // Fontconfig keeps a cache for the life of the process and frees it never.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
@@ -291,7 +292,7 @@ TEST(Tessmar_fmPhoto, WelcomeWindow) {
 
   photo.btnAbort()->click();
   EXPECT_EQ(photo.result(), QDialog::Rejected);
-  EXPECT_NE(tool.Read("tessmar_cancel.log").find(Utf16LEFromUtf8(" Configuration cancelled\r\n")), std::string::npos);
+  EXPECT_NE(tool.Read("tessmar_cancel.log").find(Utf8ToUtf16LE(" Configuration cancelled\r\n")), std::string::npos);
 }
 
 TEST(Tessmar_fmPhoto, ThePictureIsDrawnAtTheScreensDensity) {
