@@ -38,6 +38,8 @@ std::string FormatFileDate(const LocalTime& time);
 
 // The moment of a UTC calendar date and time. False when a field is out of
 // range (month 1..12, day valid for the month, 24-hour time, year 1..9999).
+// A moment TimePoint cannot hold (before 1678, after 2261) comes back as
+// TimePoint::min() or TimePoint::max().
 bool TryEncodeUtc(int year, int month, int day, int hour, int minute, int second, TimePoint& result);
 
 // "Jan" .. "Dec" for 1..12.

@@ -36,7 +36,20 @@ bool TryEncodeUtc(int year, int month, int day, int hour, int minute, int second
                             std::chrono::day{static_cast<unsigned>(day)}};
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || !date.ok()) return false;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
-  result = sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+  // A TimePoint counts nanoseconds in 64 bits, which covers the years 1678 to
+  // 2261 only. Certificates use the years beyond (9999-12-31 stands for "no
+  // expiry"): such a moment is held as the earliest or latest TimePoint
+  // rather than overflowing.
+  const sys_seconds moment = sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+  constexpr sys_seconds earliest = time_point_cast<seconds>(TimePoint::min()) + seconds{1};
+  constexpr sys_seconds latest = time_point_cast<seconds>(TimePoint::max()) - seconds{1};
+  if (moment < earliest) {
+    result = TimePoint::min();
+  } else if (moment > latest) {
+    result = TimePoint::max();
+  } else {
+    result = time_point_cast<TimePoint::duration>(moment);
+  }
   return true;
 }
 

@@ -74,8 +74,7 @@ class TBusyGuard {
 }  // namespace
 
 TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::string applicationFolderPath)
-    : FLoop(loop),
-      FPower(std::move(power)),
+    : FPower(std::move(power)),
       tmrAllocMem(loop, DefaultAllocPeriod, [this] { Guarded(&TdmMain::tmrAllocMemTimer); }),
       tmrReboot(loop, RebootDelay, [this] { Guarded(&TdmMain::tmrRebootTimer); }),
       ApplicationFolderPath(applicationFolderPath.empty() ? ApplicationFolder()

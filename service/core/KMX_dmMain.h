@@ -81,7 +81,6 @@ class TdmMain final : public TErrorHandler {
   // Runs a timer handler, handing any exception to ApplicationException.
   void Guarded(void (TdmMain::*handler)());
 
-  TEventLoop& FLoop;
   std::unique_ptr<IPowerBackend> FPower;
   TTimer tmrAllocMem;
   TTimer tmrReboot;

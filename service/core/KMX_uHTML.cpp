@@ -128,14 +128,6 @@ std::string DecodeUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string DecodeTemplate(std::string_view raw) {
-  // A file that holds nothing but the UTF-16 mark is an empty template (as an
-  // editor saves an empty "Unicode" file), not two code page 1252 letters.
-  if (raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE') return DecodeUtf16Le(raw.substr(2));
-  if (raw.size() >= 3 && raw[0] == '\xEF' && raw[1] == '\xBB' && raw[2] == '\xBF') return DecodeUtf8(raw.substr(3));
-  return DecodeCp1252(raw);
-}
-
 // ---------------------------------------------------------------------------
 // Built-in templates: one frame, three sets of rows.
 
@@ -284,6 +276,14 @@ bool ReadTemplateFile(const std::string& path, std::string& content, std::string
 }
 
 }  // namespace
+
+std::string DecodeTemplate(std::string_view raw) {
+  // A file that holds nothing but the UTF-16 mark is an empty template (as an
+  // editor saves an empty "Unicode" file), not two code page 1252 letters.
+  if (raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE') return DecodeUtf16Le(raw.substr(2));
+  if (raw.size() >= 3 && raw[0] == '\xEF' && raw[1] == '\xBB' && raw[2] == '\xBF') return DecodeUtf8(raw.substr(3));
+  return DecodeCp1252(raw);
+}
 
 // ---------------------------------------------------------------------------
 

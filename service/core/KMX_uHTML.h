@@ -40,6 +40,11 @@ class EFileOpenError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A template file's bytes as ISO-8859-1 text: UTF-16 little-endian after its
+// mark FF FE, UTF-8 after its mark EF BB BF, code page 1252 otherwise.
+// Malformed sequences become U+FFFD, written as its character reference.
+std::string DecodeTemplate(std::string_view raw);
+
 class THTML {
  public:
   // Templates are read from applicationFolderPath + "Web/".

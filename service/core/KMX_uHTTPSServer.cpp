@@ -32,6 +32,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "ucHeap.h"
 #include "ucResourceLimits.h"
 
 namespace kelvane {
@@ -51,6 +52,10 @@ constexpr std::chrono::milliseconds CloseTimeOut{2000};
 constexpr std::chrono::milliseconds AcceptRetryDelay{50};
 // Descriptors kept free for log files, the openssl runs and the like.
 constexpr std::size_t ReservedDescriptors = 64;
+// Once this many connections were open at one time, the heap's free pages go
+// back to the system when the last connection has closed: each connection
+// holds some 70 kB of TLS buffers, which the C library would otherwise keep.
+constexpr std::size_t HeapReturnConnections = 64;
 
 constexpr char ContinueResponse[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
@@ -227,6 +232,8 @@ struct TServerCore {
   std::list<TEntry> Registry;
   // Connections not yet told to close; what the connection cap counts.
   std::size_t OpenConnections = 0;
+  // Most live connections since the heap was last handed back.
+  std::size_t PeakConnections = 0;
 
   std::vector<std::unique_ptr<TIOThread>> IOThreads;
   std::atomic<std::size_t> NextIOThread{0};
@@ -555,6 +562,7 @@ void TServerCore::OnAccepted(const std::shared_ptr<TListener>& listener, tcp::so
       session = std::make_shared<TSession>(*this, listener->Config, std::move(socket));
       session->RegistryEntry = Registry.insert(Registry.end(), TEntry{session.get(), session});
       ++OpenConnections;
+      PeakConnections = std::max(PeakConnections, Registry.size());
     }
   }
   // Released outside the lock: a last reference ends in Unregister().
@@ -582,12 +590,18 @@ std::shared_ptr<TSession> TServerCore::EvictOldestIdleLocked() {
 }
 
 void TServerCore::Unregister(TSession& session) {
+  bool returnHeap = false;
   {
     std::lock_guard lock(RegistryMutex);
     if (session.Counted) --OpenConnections;
     Registry.erase(session.RegistryEntry);
+    if (Registry.empty() && PeakConnections >= HeapReturnConnections) {
+      PeakConnections = 0;
+      returnHeap = true;
+    }
   }
   RegistryChanged.notify_all();
+  if (returnHeap) ReturnFreeHeapMemory();
 }
 
 }  // namespace

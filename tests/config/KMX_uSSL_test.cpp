@@ -56,6 +56,25 @@ TEST(KMX_uSSL, ReadsCertificateDatesWithOneAndTwoDigitDays) {
   EXPECT_FALSE(ReadCertDate("Not Before: Dec 10 00:30:05 2026 GMT\n", "Not After :", date));
 }
 
+// Found by fuzzing: a year outside what TimePoint holds overflowed while the
+// date was converted. Certificates do carry such years ("no expiry" is
+// 9999-12-31); they read as the earliest or latest moment, in order.
+TEST(KMX_uSSL, CertificateDatesBeyondTheClockRangeAreHeldAtItsEnds) {
+  TimePoint date;
+  ASSERT_TRUE(ReadCertDate("            Not Before: Jan  9 12:30:00 2   ", "Not Before:", date));
+  EXPECT_EQ(date, TimePoint::min());
+  ASSERT_TRUE(ReadCertDate("Not After : Dec 31 23:59:59 9999 GMT\n", "Not After :", date));
+  EXPECT_EQ(date, TimePoint::max());
+  ASSERT_TRUE(ReadCertDate("Not After : Apr 11 23:47:16 2262 GMT\n", "Not After :", date));
+  EXPECT_EQ(date, TimePoint::max());
+  // The last whole seconds inside the range are still exact.
+  TimePoint expected;
+  ASSERT_TRUE(TryEncodeUtc(2262, 4, 11, 23, 47, 15, expected));
+  EXPECT_LT(expected, TimePoint::max());
+  ASSERT_TRUE(TryEncodeUtc(1677, 9, 21, 0, 12, 45, expected));
+  EXPECT_GT(expected, TimePoint::min());
+}
+
 TEST(KMX_uSSL, UnreadableCertificateDatesAreRaised) {
   TimePoint date;
   for (const char* output : {"Not After : Foo  9 12:30:00 2014 GMT", "Not After : Jan 32 12:30:00 2014 GMT",

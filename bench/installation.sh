@@ -1,0 +1,86 @@
+# Shared by the benchmark scripts (source it): builds the release service and
+# the load tool, lays out an installation folder and runs the service on it.
+#
+#   bench_build                          cmake preset "bench" (release, no tool, no tests)
+#   bench_installation <folder> <port>   installation folder: programs, pages,
+#                                        a test PKI, Vardex.cfg with user
+#                                        "bench" / "bench-password" on 127.0.0.1
+#   bench_start_service <folder>         starts vardex /SERVICE /DRYRUN in the
+#                                        background; sets service_pid and
+#                                        start_to_listen_ms
+#   bench_stop_service                   SIGTERM and wait
+
+bench_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+bench_build_dir="$bench_root/build/bench"
+bench_load="$bench_build_dir/bench/kelvane_bench_tls_load"
+bench_user=bench
+bench_password=bench-password
+service_pid=""
+service_port=""
+start_to_listen_ms=""
+
+bench_build() {
+  (cd "$bench_root" && cmake --preset bench >/dev/null && cmake --build --preset bench -j2 >/dev/null)
+}
+
+bench_installation() {
+  local folder="$1" port="$2"
+  rm -rf "$folder"
+  cmake --install "$bench_build_dir" --prefix "$folder" >/dev/null
+  (
+    cd "$folder/Cert"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout CAkey.pem -out CAcert.pem -days 30 \
+      -subj "/O=Kelvane Bench/CN=Kelvane Bench Root" 2>/dev/null
+    openssl req -newkey rsa:2048 -passout pass:plover -keyout WSSkey.pem -out WSSreq.pem \
+      -subj "/O=Kelvane Bench/CN=localhost" 2>/dev/null
+    printf 'subjectAltName = DNS:localhost, IP:127.0.0.1\n' >san.ext
+    openssl x509 -req -in WSSreq.pem -CA CAcert.pem -CAkey CAkey.pem -CAcreateserial -days 30 \
+      -extfile san.ext -out WSScert.pem 2>/dev/null
+    rm -f CAkey.pem CAcert.srl san.ext
+    chmod 600 WSSkey.pem
+  )
+  cat >"$folder/Vardex.cfg" <<CFG
+[Configuration]
+CommonName=localhost
+ThisServerIPNumber=127.0.0.1
+VardexPort=$port
+LoginRequest=Vardex_Login
+AllowShutdown=False
+
+[UserList]
+$bench_user=$bench_password
+
+CFG
+  chmod 600 "$folder/Vardex.cfg"
+}
+
+# Milliseconds since the epoch.
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+bench_start_service() {
+  local folder="$1"
+  service_port="$(awk -F= '/^VardexPort=/ {print $2}' "$folder/Vardex.cfg")"
+  local t0
+  t0=$(now_ms)
+  "$folder/vardex" /SERVICE "/DRYRUN=$folder/dryrun.record" >"$folder/service.out" 2>&1 &
+  service_pid=$!
+  if ! "$bench_load" listening "$service_port" 20; then
+    echo "bench: the service did not start listening on port $service_port:" >&2
+    cat "$folder/service.out" >&2
+    cat "$folder"/Logs/Errors/*.log >&2 2>/dev/null || true
+    return 1
+  fi
+  start_to_listen_ms=$(( $(now_ms) - t0 ))
+}
+
+bench_stop_service() {
+  if [ -n "$service_pid" ]; then
+    kill -TERM "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+    service_pid=""
+  fi
+}
+
+# A field of /proc/<pid>/status in kB.
+proc_kb() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
+proc_fds() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
