@@ -15,7 +15,7 @@ packages=(
   openssl libssl-dev
   libboost-dev
   qt6-base-dev libgl-dev
-  libsystemd-dev libcap-dev
+  libcap-dev
   iputils-ping curl
   xvfb xauth
   chromium
