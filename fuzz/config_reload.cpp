@@ -14,13 +14,27 @@
 namespace {
 
 // One installation folder for the whole run; each input replaces its file.
-const std::string& Folder() {
-  static const std::string folder = [] {
+// It goes when the run ends (libFuzzer ends a timed run with exit()).
+class TFolder {
+ public:
+  TFolder() {
     char pattern[] = "/tmp/kelvane-fuzz-config-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) std::abort();
-    return std::string(pattern) + "/";
-  }();
-  return folder;
+    FPath = std::string(pattern) + "/";
+  }
+  ~TFolder() {
+    std::remove((FPath + "Vardex.cfg").c_str());
+    ::rmdir(FPath.c_str());
+  }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+};
+
+const std::string& Folder() {
+  static const TFolder folder;
+  return folder.Path();
 }
 
 }  // namespace

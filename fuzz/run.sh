@@ -41,10 +41,12 @@ for target in "${targets[@]}"; do
   artifacts="$build/crashes/$target"
   rm -rf "$artifacts"
   mkdir -p "$work" "$artifacts"
+  # The fuzzer works on a copy, so it never writes into the committed seeds.
+  cp -n "$here/corpus/$target"/* "$work"/
   log="$build/$target.log"
   status=0
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" "$work" "$here/corpus/$target" >"$log" 2>&1 || status=$?
+    -artifact_prefix="$artifacts/" "$work" >"$log" 2>&1 || status=$?
   executions=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
   rate=$(awk '/stat::average_exec_per_sec/ {print $2}' "$log")
   corpus=$(find "$work" -type f | wc -l)
