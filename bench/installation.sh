@@ -27,18 +27,7 @@ bench_installation() {
   local folder="$1" port="$2"
   rm -rf "$folder"
   cmake --install "$bench_build_dir" --prefix "$folder" >/dev/null
-  (
-    cd "$folder/Cert"
-    openssl req -x509 -newkey rsa:2048 -nodes -keyout CAkey.pem -out CAcert.pem -days 30 \
-      -subj "/O=Kelvane Bench/CN=Kelvane Bench Root" 2>/dev/null
-    openssl req -newkey rsa:2048 -passout pass:plover -keyout WSSkey.pem -out WSSreq.pem \
-      -subj "/O=Kelvane Bench/CN=localhost" 2>/dev/null
-    printf 'subjectAltName = DNS:localhost, IP:127.0.0.1\n' >san.ext
-    openssl x509 -req -in WSSreq.pem -CA CAcert.pem -CAkey CAkey.pem -CAcreateserial -days 30 \
-      -extfile san.ext -out WSScert.pem 2>/dev/null
-    rm -f CAkey.pem CAcert.srl san.ext
-    chmod 600 WSSkey.pem
-  )
+  "$(dirname "${BASH_SOURCE[0]}")/../scripts/demo-pki.sh" "$folder/Cert" "Kelvane Bench"
   cat >"$folder/Vardex.cfg" <<CFG
 [Configuration]
 CommonName=localhost

@@ -7,25 +7,12 @@ set -euo pipefail
 build="${1:?usage: demo.sh <build folder>}"
 demo="$build/demo"
 port="${KELVANE_DEMO_PORT:-8443}"
-passphrase=plover
 
 rm -rf "$demo"
 cmake --install "$build" --prefix "$demo" >/dev/null
 
 cert="$demo/Cert"
-(
-  cd "$cert"
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout CAkey.pem -out CAcert.pem -days 30 \
-    -subj "/O=Kelvane Demo/CN=Kelvane Demo Root" 2>/dev/null
-  openssl req -newkey rsa:2048 -passout "pass:$passphrase" -keyout WSSkey.pem -out WSSreq.pem \
-    -subj "/O=Kelvane Demo/CN=localhost" 2>/dev/null
-  printf 'subjectAltName = DNS:localhost, IP:127.0.0.1\n' > san.ext
-  openssl x509 -req -in WSSreq.pem -CA CAcert.pem -CAkey CAkey.pem -CAcreateserial -days 30 \
-    -extfile san.ext -out WSScert.pem 2>/dev/null
-  # The demo root's key is not needed any more; a real installation never has it.
-  rm -f CAkey.pem CAcert.srl san.ext
-  chmod 600 WSSkey.pem
-)
+"$(dirname "$0")/demo-pki.sh" "$cert" "Kelvane Demo"
 
 cat > "$demo/Vardex.cfg" <<CFG
 [Configuration]
