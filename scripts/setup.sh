@@ -14,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev
   openssl libssl-dev
   libboost-dev
+  nlohmann-json3-dev pebble
   qt6-base-dev libgl-dev
   libcap-dev
   iputils-ping curl

@@ -1,0 +1,44 @@
+#pragma once
+
+// Private keys and certificates of the ACME client as owned OpenSSL objects,
+// and their PEM forms. Key generation and PEM decoding answer an empty
+// pointer on failure and leave the reason in `error`.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+namespace kelvane {
+
+struct TPKeyFree {
+  void operator()(EVP_PKEY* key) const noexcept { ::EVP_PKEY_free(key); }
+};
+struct TX509Free {
+  void operator()(X509* certificate) const noexcept { ::X509_free(certificate); }
+};
+using TPKey = std::unique_ptr<EVP_PKEY, TPKeyFree>;
+using TX509 = std::unique_ptr<X509, TX509Free>;
+
+// A new ECDSA key on the P-256 curve (account keys, challenge certificates).
+TPKey GenerateEcP256Key(std::string& error);
+
+// A new RSA key (the service certificate's key: the certificate checks open
+// it as an RSA key).
+TPKey GenerateRsaKey(int bits, std::string& error);
+
+// The private key in PEM; encrypted with AES-256 when `passphrase` is not empty.
+std::string PrivateKeyToPem(EVP_PKEY* key, std::string_view passphrase = {});
+TPKey PrivateKeyFromPem(std::string_view pem, std::string_view passphrase, std::string& error);
+
+std::string CertificateToPem(X509* certificate);
+// The first certificate in the PEM text.
+TX509 CertificateFromPem(std::string_view pem, std::string& error);
+
+// The last OpenSSL error as text ("no error" when the queue is empty); the
+// queue is emptied.
+std::string TakeOpenSSLError();
+
+}  // namespace kelvane
