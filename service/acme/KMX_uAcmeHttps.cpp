@@ -142,7 +142,9 @@ bool TAcmeHttps::Request(THttpMethod method, std::string_view url, std::string_v
                                            : method == THttpMethod::Head ? http::verb::head
                                                                          : http::verb::get,
                                            parts.Target, 11);
-  request.set(http::field::host, parts.Host);
+  const bool literalV6 = parts.Host.find(':') != std::string::npos;
+  const std::string host = literalV6 ? "[" + parts.Host + "]" : parts.Host;
+  request.set(http::field::host, parts.Port == "443" ? host : host + ":" + parts.Port);
   request.set(http::field::user_agent, "vardex-acme");
   request.set(http::field::connection, "close");
   if (method == THttpMethod::Post) {
