@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -10,6 +11,7 @@
 
 #include "AcmeTestServers.h"
 #include "KMX_uAcmeHttp01Responder.h"
+#include "KMX_uSSL.h"
 #include "KMX_uAcmeTlsAlpn.h"
 #include "Pebble.h"
 #include "TempDir.h"
@@ -46,6 +48,7 @@ class AcmeIssuanceTest : public ::testing::Test {
     ASSERT_TRUE(FHttp01.Start("127.0.0.1", 0, error)) << error;
     std::filesystem::create_directories(FFolder.Path() + "pebble/");
     std::filesystem::create_directories(CertFolder());
+    ASSERT_EQ(::symlink("/usr/bin/openssl", (FFolder.Path() + "openssl").c_str()), 0);
     FPebble = std::make_unique<testing::TPebble>(FFolder.Path() + "pebble/", FListener->Port(), FHttp01.LocalPort());
     ASSERT_TRUE(FPebble->Start(error)) << error;
   }
@@ -75,24 +78,33 @@ class AcmeIssuanceTest : public ::testing::Test {
     return ObtainCertificate(settings, responder, logged, SleepingWait(), error);
   }
 
-  // The checks the service runs on its files before it listens.
+  // The service's own certificate checks, in the order it runs them before
+  // it listens, plus what they take for granted.
   void ExpectFilesPassTheServiceChecks() {
+    std::string errors;
+    TCertificateChecks checks([&errors](std::string_view line) { errors += std::string(line) + "\n"; });
+    ASSERT_TRUE(checks.CheckOpenSSLFolder(FFolder.Path()));
+    EXPECT_TRUE(checks.CheckCert("Cert/CAcert.pem"));
+    EXPECT_TRUE(checks.CheckCert("Cert/WSScert.pem"));
+    EXPECT_TRUE(checks.CheckKey("Cert/WSSkey.pem", "plover"));
+    EXPECT_FALSE(checks.CheckKey("Cert/WSSkey.pem", "wrong"));
+    TimePoint notBefore, notAfter;
+    std::string commonName;
+    ASSERT_TRUE(checks.GetCertValues("Cert/WSScert.pem", notBefore, notAfter, commonName));
+    EXPECT_EQ(commonName, ServiceName);
+    EXPECT_TRUE(checks.CheckSignRootServer("Cert/CAcert.pem", "Cert/WSScert.pem"));
+    EXPECT_EQ(errors, "");
+
     const std::string cert = CertFolder() + "WSScert.pem";
     const std::string key = CertFolder() + "WSSkey.pem";
-    const std::string issuers = CertFolder() + "CAcert.pem";
-    const TProcessRun verify = OpenSSL("verify -CAfile " + issuers + " " + cert);
+    const TProcessRun verify = OpenSSL("verify -CAfile " + CertFolder() + "CAcert.pem " + cert);
     EXPECT_TRUE(verify.Status.Succeeded()) << verify.Output;
-    EXPECT_THAT(verify.Output, HasSubstr(": OK"));
-    const TProcessRun rsa = OpenSSL("rsa -in " + key + " -noout -passin pass:plover");
-    EXPECT_TRUE(rsa.Status.Succeeded()) << rsa.Output;
-    EXPECT_FALSE(OpenSSL("rsa -in " + key + " -noout -passin pass:wrong").Status.Succeeded());
-    const TProcessRun text = OpenSSL("x509 -in " + cert + " -noout -text");
-    EXPECT_THAT(text.Output, HasSubstr("DNS:localhost"));
+    EXPECT_THAT(OpenSSL("x509 -in " + cert + " -noout -text").Output, HasSubstr("DNS:localhost"));
     // The key belongs to the certificate.
     EXPECT_EQ(OpenSSL("x509 -in " + cert + " -noout -pubkey").Output,
               OpenSSL("pkey -in " + key + " -passin pass:plover -pubout").Output);
-    for (const std::string& file : {cert, key, issuers, CertFolder() + "AcmeAccountKey.pem"})
-      EXPECT_EQ(Mode(file), 0600u) << file;
+    for (const std::string name : {"WSScert.pem", "WSSkey.pem", "CAcert.pem", "AcmeAccountKey.pem"})
+      EXPECT_EQ(Mode(CertFolder() + name), 0600u) << name;
   }
 
   testing::TempDir FFolder;

@@ -58,6 +58,8 @@ bool TPebble::Start(std::string& error) {
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
     ::setenv("PEBBLE_VA_NOSLEEP", "1", 1);
+    // Every order must be validated, so each test sees its own challenge.
+    ::setenv("PEBBLE_AUTHZREUSE", "0", 1);
     ::execl(PebbleProgram, PebbleProgram, "-config", config.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }

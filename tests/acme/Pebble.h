@@ -2,7 +2,8 @@
 
 // Debian's pebble, a test ACME server, run as a child process on loopback:
 // its own HTTPS certificate made here with the openssl program, validations
-// without the random sleep, its rejection of some valid nonces left on, and
+// without the random sleep, no reuse of earlier authorisations, its rejection
+// of some valid nonces left on, and
 // its tls-alpn-01 and http-01 validations sent to ports the test chooses.
 
 #include <sys/types.h>
