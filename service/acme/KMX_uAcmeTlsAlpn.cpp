@@ -114,8 +114,12 @@ bool AddAcmeIdentifier(X509* certificate, std::string_view keyAuthorization) {
 
 }  // namespace
 
-bool MakeTlsAlpnCertificate(std::string_view dnsName, std::string_view keyAuthorization, TPKey& key,
-                            TX509& certificate, std::string& error) {
+namespace {
+
+// A self-signed certificate for the name; with a key authorisation, it
+// carries the acmeIdentifier extension too.
+bool MakeCertificate(std::string_view dnsName, const std::string_view* keyAuthorization, TPKey& key,
+                     TX509& certificate, std::string& error) {
   key = GenerateEcP256Key(error);
   if (!key) return false;
   certificate.reset(::X509_new());
@@ -132,14 +136,25 @@ bool MakeTlsAlpnCertificate(std::string_view dnsName, std::string_view keyAuthor
                                    -1, -1, 0) == 1 &&
       ::X509_set_issuer_name(certificate.get(), name) == 1 && ::X509_set_pubkey(certificate.get(), key.get()) == 1 &&
       AddExtension(certificate.get(), NID_subject_alt_name, ("DNS:" + host).c_str()) &&
-      AddAcmeIdentifier(certificate.get(), keyAuthorization) &&
+      (keyAuthorization == nullptr || AddAcmeIdentifier(certificate.get(), *keyAuthorization)) &&
       ::X509_sign(certificate.get(), key.get(), ::EVP_sha256()) > 0;
   if (!made) {
-    error = "cannot make the tls-alpn-01 certificate for " + host + ": " + TakeOpenSSLError();
+    error = "cannot make a self-signed certificate for " + host + ": " + TakeOpenSSLError();
     certificate.reset();
     key.reset();
   }
   return made;
+}
+
+}  // namespace
+
+bool MakeTlsAlpnCertificate(std::string_view dnsName, std::string_view keyAuthorization, TPKey& key,
+                            TX509& certificate, std::string& error) {
+  return MakeCertificate(dnsName, &keyAuthorization, key, certificate, error);
+}
+
+bool MakeSelfSignedCertificate(std::string_view dnsName, TPKey& key, TX509& certificate, std::string& error) {
+  return MakeCertificate(dnsName, nullptr, key, certificate, error);
 }
 
 struct TAcmeTlsAlpnResponder::Impl {
@@ -174,7 +189,7 @@ void TAcmeTlsAlpnResponder::Withdraw(std::string_view dnsName, std::string_view)
 }
 
 int TAcmeTlsAlpnResponder::OnClientHello(SSL* ssl) {
-  if (!OffersAcmeTls(ClientHelloExtension(ssl, TLSEXT_TYPE_application_layer_protocol_negotiation))) return 1;
+  if (!OffersAcmeTlsAlpn(ssl)) return 1;
   const std::string host = HostName(ClientHelloExtension(ssl, TLSEXT_TYPE_server_name));
   std::shared_ptr<SSL_CTX> context;
   {
@@ -196,6 +211,10 @@ void TAcmeTlsAlpnResponder::Install(SSL_CTX* serverContext) {
         return SSL_CLIENT_HELLO_ERROR;
       },
       this);
+}
+
+bool OffersAcmeTlsAlpn(SSL* ssl) {
+  return OffersAcmeTls(ClientHelloExtension(ssl, TLSEXT_TYPE_application_layer_protocol_negotiation));
 }
 
 bool IsAcmeTlsAlpnConnection(const SSL* ssl) {

@@ -27,6 +27,10 @@ inline constexpr char AcmeTlsAlpnProtocol[] = "acme-tls/1";
 bool MakeTlsAlpnCertificate(std::string_view dnsName, std::string_view keyAuthorization, TPKey& key,
                             TX509& certificate, std::string& error);
 
+// A self-signed certificate for the name without the extension, for a
+// listener that must answer before the first certificate is issued.
+bool MakeSelfSignedCertificate(std::string_view dnsName, TPKey& key, TX509& certificate, std::string& error);
+
 // The challenge certificates being shown, by host name. Thread-safe: the
 // order's thread publishes and withdraws while connection threads look up.
 class TAcmeTlsAlpnResponder : public IAcmeChallengeResponder {
@@ -53,6 +57,10 @@ class TAcmeTlsAlpnResponder : public IAcmeChallengeResponder {
   struct Impl;
   std::unique_ptr<Impl> FImpl;
 };
+
+// True when the ClientHello offers "acme-tls/1"; only valid inside the
+// ClientHello callback.
+bool OffersAcmeTlsAlpn(SSL* ssl);
 
 // True when the handshake agreed on "acme-tls/1": the connection served a
 // challenge and carries no HTTP.

@@ -48,21 +48,18 @@ void SetTimeOut(int fd) {
 
 }  // namespace
 
-std::uint16_t FreeLoopbackPort() {
-  const int fd = LoopbackSocket(0, true);
-  const std::uint16_t port = BoundPort(fd);
-  ::close(fd);
-  return port;
-}
-
 TTlsAlpnTestListener::TTlsAlpnTestListener(TAcmeTlsAlpnResponder& responder, const std::string& certificateFile,
-                                           const std::string& keyFile) {
+                                           const std::string& keyFile)
+    : TTlsAlpnTestListener([&responder](SSL_CTX* context) { responder.Install(context); }, certificateFile, keyFile) {}
+
+TTlsAlpnTestListener::TTlsAlpnTestListener(const std::function<void(SSL_CTX*)>& configure,
+                                           const std::string& certificateFile, const std::string& keyFile) {
   IgnoreBrokenPipes();
   FContext = ::SSL_CTX_new(::TLS_server_method());
   if (::SSL_CTX_use_certificate_chain_file(FContext, certificateFile.c_str()) != 1 ||
       ::SSL_CTX_use_PrivateKey_file(FContext, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
     throw std::runtime_error("the test listener cannot load its certificate");
-  responder.Install(FContext);
+  configure(FContext);
   FListener = LoopbackSocket(0, true);
   FPort = BoundPort(FListener);
   FThread = std::thread([this] { Serve(); });

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -21,6 +22,9 @@ class TTlsAlpnTestListener {
   // `certificateFile` and `keyFile` (unencrypted PEM) are the ordinary
   // certificate.
   TTlsAlpnTestListener(TAcmeTlsAlpnResponder& responder, const std::string& certificateFile,
+                       const std::string& keyFile);
+  // The same, with the context handed to `configure` instead of a responder.
+  TTlsAlpnTestListener(const std::function<void(SSL_CTX*)>& configure, const std::string& certificateFile,
                        const std::string& keyFile);
   ~TTlsAlpnTestListener();
 
@@ -45,8 +49,5 @@ struct TClientHandshake {
   std::string PeerCertificate;  // PEM
 };
 TClientHandshake HandshakeWith(std::uint16_t port, const std::string& serverName, const std::string& alpn);
-
-// A port on 127.0.0.1 that was free a moment ago.
-std::uint16_t FreeLoopbackPort();
 
 }  // namespace kelvane::testing

@@ -15,6 +15,7 @@
 #include "KMX_uAcmeTlsAlpn.h"
 #include "Pebble.h"
 #include "TempDir.h"
+#include "TestServiceFolder.h"
 #include "TestPki.h"
 #include "ucProcess.h"
 
@@ -49,8 +50,8 @@ class AcmeIssuanceTest : public ::testing::Test {
     std::filesystem::create_directories(FFolder.Path() + "pebble/");
     std::filesystem::create_directories(CertFolder());
     ASSERT_EQ(::symlink("/usr/bin/openssl", (FFolder.Path() + "openssl").c_str()), 0);
-    FPebble = std::make_unique<testing::TPebble>(FFolder.Path() + "pebble/", FListener->Port(), FHttp01.LocalPort());
-    ASSERT_TRUE(FPebble->Start(error)) << error;
+    FPebble = std::make_unique<testing::TPebble>(FFolder.Path() + "pebble/");
+    ASSERT_TRUE(FPebble->Start(FListener->Port(), FHttp01.LocalPort(), error)) << error;
   }
 
   std::string CertFolder() const { return FFolder.Path() + "Cert/"; }

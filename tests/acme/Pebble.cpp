@@ -13,6 +13,7 @@
 #include "AcmeTestServers.h"
 #include "KMX_uAcmeHttps.h"
 #include "TempDir.h"
+#include "TestServiceFolder.h"
 #include "TestPki.h"
 
 namespace kelvane::testing {
@@ -25,8 +26,7 @@ std::string Loopback(std::uint16_t port) { return "127.0.0.1:" + std::to_string(
 
 }  // namespace
 
-TPebble::TPebble(const std::string& folder, std::uint16_t tlsAlpnPort, std::uint16_t httpPort)
-    : FFolder(folder), FTlsAlpnPort(tlsAlpnPort), FHttpPort(httpPort) {
+TPebble::TPebble(const std::string& folder) : FFolder(folder) {
   TTestPkiOptions options;
   options.KeyPassphrase = "";
   const TTestPkiFiles files = WriteTestPki(FFolder, options);
@@ -34,11 +34,8 @@ TPebble::TPebble(const std::string& folder, std::uint16_t tlsAlpnPort, std::uint
   FRootsFile = FFolder + "roots.pem";
   FPort = FreeLoopbackPort();
   FManagementPort = FreeLoopbackPort();
-  std::ofstream(FFolder + "pebble-config.json")
-      << "{\"pebble\": {\"listenAddress\": \"" << Loopback(FPort) << "\", \"managementListenAddress\": \""
-      << Loopback(FManagementPort) << "\", \"certificate\": \"" << files.Certificate << "\", \"privateKey\": \""
-      << files.Key << "\", \"httpPort\": " << FHttpPort << ", \"tlsPort\": " << FTlsAlpnPort
-      << ", \"ocspResponderURL\": \"\", \"externalAccountBindingRequired\": false}}\n";
+  FCertificate = files.Certificate;
+  FKey = files.Key;
 }
 
 TPebble::~TPebble() { Stop(); }
@@ -49,8 +46,13 @@ std::string TPebble::DirectoryUrl() const { return "https://" + Loopback(FPort) 
 
 std::string TPebble::Output() const { return ReadFile(FFolder + "pebble.log"); }
 
-bool TPebble::Start(std::string& error) {
+bool TPebble::Start(std::uint16_t tlsAlpnPort, std::uint16_t httpPort, std::string& error) {
   const std::string config = FFolder + "pebble-config.json";
+  std::ofstream(config) << "{\"pebble\": {\"listenAddress\": \"" << Loopback(FPort)
+                        << "\", \"managementListenAddress\": \"" << Loopback(FManagementPort)
+                        << "\", \"certificate\": \"" << FCertificate << "\", \"privateKey\": \"" << FKey
+                        << "\", \"httpPort\": " << httpPort << ", \"tlsPort\": " << tlsAlpnPort
+                        << ", \"ocspResponderURL\": \"\", \"externalAccountBindingRequired\": false}}\n";
   const std::string log = FFolder + "pebble.log";
   FPid = ::fork();
   if (FPid == 0) {

@@ -16,16 +16,17 @@ namespace kelvane::testing {
 class TPebble {
  public:
   // `folder` ends in a separator and receives pebble's files.
-  TPebble(const std::string& folder, std::uint16_t tlsAlpnPort, std::uint16_t httpPort);
+  explicit TPebble(const std::string& folder);
   ~TPebble();
   TPebble(const TPebble&) = delete;
   TPebble& operator=(const TPebble&) = delete;
 
   static bool Installed();
 
-  // Starts pebble and waits until its directory answers. False, with
-  // pebble's output, when it does not come up.
-  bool Start(std::string& error);
+  // Starts pebble, with its validations sent to the two ports on loopback,
+  // and waits until its directory answers. False, with pebble's output, when
+  // it does not come up.
+  bool Start(std::uint16_t tlsAlpnPort, std::uint16_t httpPort, std::string& error);
   void Stop();
 
   std::string DirectoryUrl() const;
@@ -36,8 +37,8 @@ class TPebble {
 
  private:
   std::string FFolder;
-  std::uint16_t FTlsAlpnPort;
-  std::uint16_t FHttpPort;
+  std::string FCertificate;
+  std::string FKey;
   std::uint16_t FPort = 0;
   std::uint16_t FManagementPort = 0;
   std::string FHttpsRoot;
