@@ -56,6 +56,13 @@ bool CertificateNamesHost(X509* certificate, std::string_view host) {
   return std::any_of(names.begin(), names.end(), [host](const std::string& name) { return SameHost(name, host); });
 }
 
+bool CertificateFileNamesHost(std::string_view certificateFile, std::string_view host) {
+  std::string pem, error;
+  if (!ReadFileContent(certificateFile, MaxCertificateFileBytes, pem, error)) return false;
+  TX509 certificate = CertificateFromPem(pem, error);
+  return certificate && CertificateNamesHost(certificate.get(), host);
+}
+
 TCertificateState AssessCertificate(std::string_view certificateFile, std::string_view host,
                                     std::optional<int> renewDaysBefore, TimePoint now) {
   TCertificateState state;

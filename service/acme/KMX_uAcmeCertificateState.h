@@ -32,6 +32,9 @@ std::vector<std::string> CertificateHostNames(X509* certificate);
 // True when one of the certificate's names is `host` (ignoring case).
 bool CertificateNamesHost(X509* certificate, std::string_view host);
 
+// The same for a PEM file; false when it cannot be read.
+bool CertificateFileNamesHost(std::string_view certificateFile, std::string_view host);
+
 TCertificateState AssessCertificate(std::string_view certificateFile, std::string_view host,
                                     std::optional<int> renewDaysBefore, TimePoint now);
 

@@ -118,7 +118,12 @@ void TAcmeService::CheckRenewal(std::function<bool(const std::string&)> checkNew
   if (FRenewing.exchange(true)) return;
   if (FRenewal.joinable()) FRenewal.join();
   FRenewal = std::thread([this, checkNewFiles = std::move(checkNewFiles), installed = std::move(installed)] {
-    Renew(checkNewFiles, installed);
+    // Nothing may leave the thread: the service goes on with its old files.
+    try {
+      Renew(checkNewFiles, installed);
+    } catch (const std::exception& e) {
+      FLog(std::string("ACME: the renewal ended: ") + e.what());
+    }
     FRenewing = false;
   });
 }

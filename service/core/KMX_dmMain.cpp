@@ -3,11 +3,13 @@
 #include <cctype>
 #include <cstdio>
 
+#include "KMX_uAcmeService.h"
 #include "KMX_uHTML.h"
 #include "KMX_uLog.h"
 #include "KMX_uMemoryStock.h"
 #include "KMX_uSSL.h"
 #include "Vardex_uConfig.h"
+#include "ucFileContent.h"
 #include "ucPaths.h"
 #include "ucPower.h"
 #include "ucSharedLibrary.h"
@@ -21,6 +23,11 @@ using namespace std::chrono_literals;
 constexpr auto RebootDelay = 2000ms;
 constexpr auto DefaultAllocPeriod = 20000ms;
 constexpr auto CertErrorThrottle = 1s;
+constexpr auto AcmeRenewalCheckPeriod = std::chrono::hours(12);
+// The first certificate must come well within the service manager's start
+// time-out (two minutes), so that the start fails with a line of its own.
+constexpr auto AcmeStartTimeLimit = 90s;
+constexpr std::size_t MaxConfigFileBytes = 1024 * 1024;
 
 const std::string CertFolder = "Cert\\";
 const std::string RootCertificateName = CertFolder + "CAcert.pem";
@@ -77,12 +84,14 @@ TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::st
     : FPower(std::move(power)),
       tmrAllocMem(loop, DefaultAllocPeriod, [this] { Guarded(&TdmMain::tmrAllocMemTimer); }),
       tmrReboot(loop, RebootDelay, [this] { Guarded(&TdmMain::tmrRebootTimer); }),
+      tmrAcmeRenewal(loop, AcmeRenewalCheckPeriod, [this] { Guarded(&TdmMain::tmrAcmeRenewalTimer); }),
       ApplicationFolderPath(applicationFolderPath.empty() ? ApplicationFolder()
                                                           : IncludeTrailingPathDelimiter(applicationFolderPath)) {}
 
 TdmMain::~TdmMain() {
   tmrAllocMem.SetEnabled(false);
   tmrReboot.SetEnabled(false);
+  tmrAcmeRenewal.SetEnabled(false);
   // The listener goes first: no request may reach the parts released after it.
   HTTPServer.reset();
 }
@@ -136,6 +145,7 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
     return;
   }
   if (!reloadError.empty()) FLog->WriteError(reloadError);
+  if (!PrepareAcmeCertificate(ErrorText)) return;
 
   bool ok = true;
   if (!FCertificateChecks->CheckCert(RootCertificateName)) {
@@ -170,23 +180,121 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   resetCertErrorThrottle();
   if (!ok) {
     ErrorText = "Cert not loaded";
+    HTTPServer.reset();
     return;
   }
 
   const std::string certificateName = HTML->CommonName();
-  if (certificateName.empty() || LowerCase(certificateName) != LowerCase(Config->FCommonName)) {
+  // Short-lived ACME certificates may carry the name only in subjectAltName.
+  const bool namedInAltName =
+      certificateName.empty() &&
+      CertificateFileNamesHost(ResolvePath(ApplicationFolderPath + CertificateName), Config->FCommonName);
+  if (namedInAltName) HTML->SetCommonName(Config->FCommonName);
+  if (!namedInAltName && (certificateName.empty() || LowerCase(certificateName) != LowerCase(Config->FCommonName))) {
     ErrorText = Format("Fatal error: Common Name in WSScert.pem (\"%s\") does not match Common Name in vardex.cfg (\"%s\").",
                        certificateName, Config->FCommonName);
     FLog->WriteError(ErrorText);
+    HTTPServer.reset();
     return;
   }
 
+  if (HTTPServer && HTTPServer->Active()) {
+    // The listener ran on the stand-in while the certificate was ordered.
+    std::string error;
+    Started = FAcme->UseCurrentFiles(error);
+    if (!Started) {
+      ErrorText = "Cannot start HTTPS server.";
+      FLog->WriteError("ACME: " + error);
+      HTTPServer.reset();
+    }
+    FAcmePending = false;
+    return;
+  }
   CreateHTTPServer();
   // A listener that cannot start leaves nothing to serve: the start is
   // reported as failed, so that the service manager sees it and can retry.
   Started = StartHTTPServer();
   PreloadLibraries();
   if (!Started) ErrorText = "Cannot start HTTPS server.";
+}
+
+bool TdmMain::PrepareAcmeCertificate(std::string& ErrorText) {
+  std::string text, error;
+  TAcmeServiceSettings settings;
+  if (!ReadFileContent(ApplicationFolderPath + "Vardex.cfg", MaxConfigFileBytes, text, error)) return true;
+  if (!ReadAcmeSettings(text, ApplicationFolderPath, settings, error)) {
+    ErrorText = Format("Server start cancelled. %s", error);
+    FLog->WriteError(ErrorText);
+    return false;
+  }
+  if (!settings.Enabled) return true;
+  FAcme = std::make_unique<TAcmeService>(ApplicationFolderPath, Config->FCommonName, Config->FThisServerIPNumber,
+                                         settings, KeyPassphrase, [this](std::string_view line) { FLog->WriteError(line); });
+  tmrAcmeRenewal.SetEnabled(true);
+  const TCertificateState state = FAcme->Assess();
+  if (state.Need == TCertificateNeed::Current) return true;
+  if (state.Need == TCertificateNeed::Due && state.NotAfter > std::chrono::system_clock::now()) {
+    // The certificate still serves: the start goes on with it and the
+    // renewal runs beside the service.
+    tmrAcmeRenewalTimer();
+    return true;
+  }
+  FLog->WriteError("ACME: a certificate is needed: " + state.Reason);
+  const auto deadline = std::chrono::steady_clock::now() + AcmeStartTimeLimit;
+  if (settings.Challenge == TAcmeChallengeType::TlsAlpn01) {
+    // The listener answers the validation, so it listens on a stand-in
+    // certificate and answers every request with 503 until the real one
+    // passed the checks.
+    if (!FAcme->WriteStandIn(error)) {
+      ErrorText = "ACME: " + error;
+      FLog->WriteError(ErrorText);
+      return false;
+    }
+    FAcmePending = true;
+    CreateHTTPServer();
+    const TAcmeServiceFiles standIn = FAcme->StandInFiles();
+    ServerInterceptOpenSSL.CertificateFile = standIn.Certificate;
+    ServerInterceptOpenSSL.KeyFile = standIn.Key;
+    ServerInterceptOpenSSL.RootCertificateFile = standIn.Issuers;
+    if (!StartHTTPServer()) {
+      ErrorText = "Cannot start HTTPS server.";
+      return false;
+    }
+    // Later listener restarts load the real files.
+    CreateHTTPServerFiles();
+  }
+  if (!FAcme->OrderUntil(deadline, error)) {
+    ErrorText = Format("Fatal error: no certificate from the ACME server %s. %s", settings.Directory, error);
+    FLog->WriteError(ErrorText);
+    HTTPServer.reset();
+    FAcmePending = false;
+    return false;
+  }
+  return true;
+}
+
+void TdmMain::tmrAcmeRenewalTimer() {
+  if (!FAcme) return;
+  FAcme->CheckRenewal(
+      [this](const std::string& folder) {
+        // The same checks as at start, on a checker of the renewal's own.
+        TCertificateChecks checks([this](std::string_view line) { FLog->WriteError(line); });
+        TimePoint notBefore, notAfter;
+        std::string commonName;
+        return checks.CheckOpenSSLFolder(ApplicationFolderPath) && checks.CheckCert(folder + "CAcert.pem") &&
+               checks.CheckCert(folder + "WSScert.pem") && checks.CheckKey(folder + "WSSkey.pem", KeyPassphrase) &&
+               checks.GetCertValues(folder + "WSScert.pem", notBefore, notAfter, commonName) &&
+               checks.CheckSignRootServer(folder + "CAcert.pem", folder + "WSScert.pem");
+      },
+      [this] {
+        // The login page shows the new end of validity.
+        TCertificateChecks checks([this](std::string_view line) { FLog->WriteError(line); });
+        TimePoint notBefore, notAfter;
+        std::string commonName;
+        if (checks.CheckOpenSSLFolder(ApplicationFolderPath) &&
+            checks.GetCertValues(CertificateName, notBefore, notAfter, commonName))
+          HTML->SetNotAfter(notAfter);
+      });
 }
 
 bool TdmMain::ValidateCertContents() {
@@ -215,10 +323,14 @@ void TdmMain::WriteLogCertError(TErrorCode State) {
   LastCertErrorTime = now;
 }
 
-void TdmMain::CreateHTTPServer() {
+void TdmMain::CreateHTTPServerFiles() {
   ServerInterceptOpenSSL.CertificateFile = ResolvePath(ApplicationFolderPath + CertificateName);
   ServerInterceptOpenSSL.KeyFile = ResolvePath(ApplicationFolderPath + KeyName);
   ServerInterceptOpenSSL.RootCertificateFile = ResolvePath(ApplicationFolderPath + RootCertificateName);
+}
+
+void TdmMain::CreateHTTPServer() {
+  CreateHTTPServerFiles();
   ServerInterceptOpenSSL.GetPassword = [this] {
     std::string password;
     ServerInterceptOpenSSLGetPassword(password);
@@ -226,6 +338,7 @@ void TdmMain::CreateHTTPServer() {
   };
   HTTPServer = std::make_unique<THTTPSServer>(
       [this](const THTTPRequest& request, THTTPResponse& response) { HTTPServerCommandGet(request, response); });
+  if (FAcme) HTTPServer->SetConfigureContext([acme = FAcme.get()](SSL_CTX* context) { acme->ConfigureListener(context); });
 }
 
 bool TdmMain::StartHTTPServer() {
@@ -305,6 +418,12 @@ void TdmMain::tmrRebootTimer() {
 
 void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response) {
   Response.Body.clear();
+  if (FAcmePending) {
+    Response.StatusCode = 503;
+    Response.ContentType = "text/plain; charset=ISO-8859-1";
+    Response.Body = "The server is obtaining its certificate. Please try again in a minute.";
+    return;
+  }
   if (Request.Document == "/favicon.ico") return;
   const std::string loginRequest = Config->FLoginRequest.Get();
   if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {

@@ -18,6 +18,7 @@
 namespace kelvane {
 
 class IPowerBackend;
+class TAcmeService;
 class TCertificateChecks;
 class TConfig;
 class THTML;
@@ -70,7 +71,13 @@ class TdmMain final : public TErrorHandler {
   // The steps of AttemptServiceStart; an exception leaves them unhandled.
   void RunStartSteps(bool& Started, std::string& ErrorText);
   void CreateHTTPServer();
+  // Points the listener at the certificate files in "Cert/".
+  void CreateHTTPServerFiles();
   bool ValidateCertContents();
+  // With an [ACME] section: orders a certificate before the checks when the
+  // files are missing or for another host. False ends the start.
+  bool PrepareAcmeCertificate(std::string& ErrorText);
+  void tmrAcmeRenewalTimer();
   std::string GetLibraryDate(const std::string& FileName) const;
   void PreloadLibraries();
   void tmrRebootTimer();
@@ -84,6 +91,7 @@ class TdmMain final : public TErrorHandler {
   std::unique_ptr<IPowerBackend> FPower;
   TTimer tmrAllocMem;
   TTimer tmrReboot;
+  TTimer tmrAcmeRenewal;
   std::string ApplicationFolderPath;
   std::atomic<bool> ServerIsBusy{false};
   std::unique_ptr<THTTPSServer> HTTPServer;
@@ -94,6 +102,9 @@ class TdmMain final : public TErrorHandler {
   std::atomic<bool> IsShutdownRequest{false};
   std::unique_ptr<TMemoryStock> FMemoryStock;
   std::unique_ptr<TCertificateChecks> FCertificateChecks;
+  std::unique_ptr<TAcmeService> FAcme;
+  // Set while the first certificate is being ordered: requests get 503.
+  std::atomic<bool> FAcmePending{false};
   TimePoint LastCertErrorTime{};
 };
 

@@ -32,6 +32,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "KMX_uAcmeTlsAlpn.h"
 #include "ucHeap.h"
 #include "ucResourceLimits.h"
 
@@ -302,7 +303,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   void OnHandshake(const error_code& ec) {
-    if (ec || FClosed) return CloseSocket();
+    // A tls-alpn-01 validation ends with its handshake.
+    if (ec || FClosed || IsAcmeTlsAlpnConnection(FStream.native_handle())) return CloseSocket();
     FState = TSessionState::ReadingRequest;
     FParser.emplace();
     FParser->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(FConfig->Settings.HeaderLimit, UINT32_MAX)));
@@ -608,6 +610,7 @@ void TServerCore::Unregister(TSession& session) {
 
 struct THTTPSServer::Impl : TServerCore {
   using TServerCore::TServerCore;
+  std::function<void(SSL_CTX*)> ConfigureContext;
 };
 
 THTTPSServer::THTTPSServer(THTTPHandler handler) : FImpl(std::make_unique<Impl>(std::move(handler))) {}
@@ -634,6 +637,7 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
   }
   std::shared_ptr<ssl::context> context;
   if (!LoadTLSContext(tls, context, error)) return false;
+  if (FImpl->ConfigureContext) FImpl->ConfigureContext(context->native_handle());
 
   error_code ec;
   net::ip::address address = net::ip::address_v4::any();
@@ -720,6 +724,10 @@ void THTTPSServer::Stop() {
 }
 
 bool THTTPSServer::Active() const { return FImpl->Listening; }
+
+void THTTPSServer::SetConfigureContext(std::function<void(SSL_CTX*)> configure) {
+  FImpl->ConfigureContext = std::move(configure);
+}
 
 std::uint16_t THTTPSServer::LocalPort() const { return FImpl->Port; }
 

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include <openssl/types.h>
+
 #include "KMX_uHTTPRequest.h"
 
 namespace kelvane {
@@ -81,6 +83,11 @@ class THTTPSServer {
   void Stop();
 
   bool Active() const;
+
+  // Called with each server context Start() loads from the files, for
+  // callbacks of its own (ACME challenges, a certificate obtained while
+  // running). Set it before Start().
+  void SetConfigureContext(std::function<void(SSL_CTX*)> configure);
 
   // The port listened on (the chosen one when started with port 0); 0 when
   // not listening.
