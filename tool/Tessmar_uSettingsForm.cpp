@@ -1,5 +1,6 @@
 #include "Tessmar_uSettingsForm.h"
 
+#include <cctype>
 #include <exception>
 
 #include "Tessmar_uGlobal.h"
@@ -17,7 +18,27 @@ size_t CharacterCount(const std::string& text) {
   return count;
 }
 
+// A character that would make the text around it part of a longer address
+// or name. A colon continues only an IPv6 address; after an IPv4 address it
+// is ping's punctuation ("from 10.0.0.1: icmp_seq=1").
+bool ContinuesAddress(char c, bool ipv6) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) != 0 || c == '.' || c == '-' || c == '_' || (ipv6 && c == ':');
+}
+
 }  // namespace
+
+bool PingShowsAddress(const std::string& output, const std::string& address) {
+  if (address.empty()) return false;
+  const bool ipv6 = address.find(':') != std::string::npos;
+  for (size_t at = output.find(address); at != std::string::npos; at = output.find(address, at + 1)) {
+    const size_t end = at + address.size();
+    const bool startsAlone = at == 0 || !ContinuesAddress(output[at - 1], ipv6);
+    const bool endsAlone = end == output.size() || !ContinuesAddress(output[end], ipv6);
+    if (startsAlone && endsAlone) return true;
+  }
+  return false;
+}
 
 int LayoutMargin(int density) {
   if (density == 120) return 7;
@@ -83,7 +104,7 @@ bool TSettingsFormLogic::PingCommonName(const TSettingsFields& fields) {
   TConsoleRun run;
   try {
     run = FProcess.Services().RunCommand("ping -c 1 " + fields.CommonName, "");
-    result = run.Output.find(fields.IPNumber) != std::string::npos;
+    result = PingShowsAddress(run.Output, fields.IPNumber);
   } catch (const std::exception& e) {
     ui.ShowMessage(TMessageKind::Error, std::string(e.what()) + "\r\n" + run.Output);
     result = false;

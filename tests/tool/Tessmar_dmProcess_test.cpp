@@ -110,14 +110,23 @@ INSTANTIATE_TEST_SUITE_P(
         TValidationCase{"OtherPortTextsAskNothing", [](auto& f, auto&) { f.Port = " 443"; }, {}, true, {}, {}},
         TValidationCase{"EmptySecondLine", [](auto& f, auto&) { f.UserLines = {"a=b", "", "c"}; }, {}, false,
                         {"error: The syntax for Users and Passwords requires a = on each line."}, {}},
-        TValidationCase{"PingAnswerContainsTheAddress",
+        TValidationCase{"PingAnswerShowsTheAddress",
                         [](auto& f, auto& p) {
-                          f.IPNumber = "10.0.0.1";
-                          p.Output = "64 bytes from 10.0.0.12: icmp_seq=1 ttl=64 time=0.05 ms\n";
+                          f.IPNumber = "10.0.0.7";
+                          p.Output = "64 bytes from 10.0.0.7: icmp_seq=1 ttl=64 time=0.05 ms\n";
                         },
                         {},
                         true,
                         {},
+                        {"ping -c 1 reboot.example.com"}},
+        TValidationCase{"PingAnswersFromALongerAddress",
+                        [](auto& f, auto& p) {
+                          f.IPNumber = "10.0.0.7";
+                          p.Output = "64 bytes from 10.0.0.71: icmp_seq=1 ttl=64 time=0.05 ms\n";
+                        },
+                        {},
+                        false,
+                        {MismatchWarning},
                         {"ping -c 1 reboot.example.com"}},
         TValidationCase{"PingAnswersFromAnotherAddress",
                         [](auto& f, auto& p) {
@@ -144,6 +153,29 @@ INSTANTIATE_TEST_SUITE_P(
         TValidationCase{"OneLetterCountry", [](auto& f, auto&) { f.Country = "u"; }, {}, false,
                         {"error: The 2 letter country code is required for the secure certificate."}, {}}),
     [](const auto& test) { return std::string(test.param.Name); });
+
+TEST(Tessmar_ValidateSettings, PingOutputMatchesWholeAddressesOnly) {
+  struct TCase {
+    const char* Output;
+    const char* Address;
+    bool Shown;
+  };
+  const TCase cases[] = {
+      {"64 bytes from 10.0.0.1: icmp_seq=1", "10.0.0.1", true},
+      {"PING reboot.example.com (10.0.0.1) 56(84) bytes of data.", "10.0.0.1", true},
+      {"10.0.0.1", "10.0.0.1", true},
+      {"64 bytes from 10.0.0.12: icmp_seq=1", "10.0.0.1", false},
+      {"64 bytes from 110.0.0.1: icmp_seq=1", "10.0.0.1", false},
+      {"PING x (10.0.0.12) and later from 10.0.0.1 too", "10.0.0.1", true},
+      {"PING host10.0.0.1.example.com (192.0.2.4)", "10.0.0.1", false},
+      {"64 bytes from fe80::1: icmp_seq=1", "fe80::1", true},
+      {"64 bytes from fe80::1:2: icmp_seq=1", "fe80::1", false},
+      {"anything", "", false},
+  };
+  for (const TCase& test : cases) {
+    EXPECT_EQ(PingShowsAddress(test.Output, test.Address), test.Shown) << test.Address << " in " << test.Output;
+  }
+}
 
 TEST(Tessmar_ValidateSettings, UpperCasesTheCountryCodeInTheField) {
   TToolInstallation tool;
