@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -115,7 +117,7 @@ TEST_F(SettingsWindow, GroupsFieldsAndTheirFacts) {
       {EditProvince, "State", 32767, ""},         {EditLocality, "Locality (City)", 32767, ""},
       {EditOrganization, "Organization", 32767, ""}, {EditOrgSection, "Org Section", 32767, ""},
       {EditEMail, "EMail", 40, ""},               {EditIPNumber, "IP Number", 15, ""},
-      {EditPort, "Vardex Port", 5, "443"},        {EditLoginPath, "Login Path", 32767, "Vardex_Login"},
+      {EditPort, "Vardex Port", 5, "443"},        {EditLoginPath, "Login Path", 32767, ""},
       {EditProxy, "Proxy IP or name:", 32767, ""}, {EditProxyPort, "Proxy Port", 5, ""},
   };
   for (const TFieldFacts& facts : fields) {
@@ -127,7 +129,7 @@ TEST_F(SettingsWindow, GroupsFieldsAndTheirFacts) {
                                       [&](QLabel* label) { return label->buddy() == edit && Std(label->text()) == facts.Label; });
     EXPECT_TRUE(labelled) << facts.Label;
   }
-  EXPECT_EQ(Std(Form->MemoUser()->toPlainText()), "PersonA=CrocusOne\nPersonB=CrocusTwo");
+  EXPECT_EQ(Std(Form->MemoUser()->toPlainText()), "") << "no sample users with known passwords";
   EXPECT_EQ(Form->MemoUser()->lineWrapMode(), QPlainTextEdit::NoWrap);
   EXPECT_FALSE(Form->MemoUser()->tabChangesFocus());
   EXPECT_EQ(Std(Form->findChild<QLabel*>("GroupBoxProxyExplanation")->text()),
@@ -160,7 +162,7 @@ TEST_F(SettingsWindow, ButtonsAndMenu) {
   EXPECT_EQ(items, (std::vector<std::string>{"&File", "  &Save (Continue Installation)",
                                              "  E&xit (Go Back without saving)", "&Help",
                                              "  Display &Help File [F1]",
-                                             "  Display Vardex &Manual in Acrobat Reader", "  &EMail Support (FREE)",
+                                             "  Display Vardex &Manual", "  &EMail Support (FREE)",
                                              "  Start Vardex &Tutorial (FREE, in web browser)", "  &About"}));
 }
 
@@ -169,10 +171,10 @@ TEST_F(SettingsWindow, FirstActivationFocusesTheCommonNameAndShowsThePreview) {
   EXPECT_TRUE(Global().SettingsActivated);
   EXPECT_EQ(QApplication::focusWidget(), Form->Edit(EditCommonName));
   EXPECT_EQ(Status(), "Enter domain name or IP number of machine-to-be-rebooted, e.g. server.example.com");
-  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://:443/Vardex_Login ");
+  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://:443/ ");
 
   Form->Edit(EditIPNumber)->setText("203.0.113.5");
-  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://203.0.113.5:443/Vardex_Login ");
+  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://203.0.113.5:443/ ");
   Form->Edit(EditCommonName)->setText("reboot.example.com");
   Form->Edit(EditPort)->setText("8443");
   Form->Edit(EditLoginPath)->setText("Door");
@@ -326,7 +328,12 @@ TEST(Tessmar_ToolWindows, BackReturnsToTheWelcomeWindowAndCancelEndsTheRun) {
   });
   driver.start();
   tool.Process->Main(windows);
-  EXPECT_EQ(seen, (std::vector<std::string>{"welcome", "settings:  https://:443/Vardex_Login ", "welcome"}));
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], "welcome");
+  EXPECT_TRUE(std::regex_match(seen[1], std::regex("settings:  https://:443/Door_[A-Za-z0-9]{16} ")))
+      << seen[1] << ": a new installation is proposed a login path nobody can guess";
+  EXPECT_EQ(seen[2], "welcome");
+  EXPECT_FALSE(tool.Exists("Vardex.cfg")) << "showing the settings writes nothing";
   EXPECT_EQ(tool.UI.Shown, (std::vector<std::string>{"ask: Do you want to cancel the installation of Vardex?"}));
   EXPECT_TRUE(tool.Exists("tessmar_cancel.log"));
 }

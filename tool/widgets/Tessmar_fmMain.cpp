@@ -192,7 +192,7 @@ void TfmTessmar::BuildMenu() {
   helpFile->setObjectName("miKMXHelp");
   helpFile->setShortcut(QKeySequence(Qt::Key_F1));
   connect(helpFile, &QAction::triggered, this, [this] { FButtons.at(btnHelp)->click(); });
-  QAction* manual = help->addAction("Display Vardex &Manual in Acrobat Reader");
+  QAction* manual = help->addAction("Display Vardex &Manual");
   manual->setObjectName("DisplayKMXManualinAcrobatReader1");
   connect(manual, &QAction::triggered, this, [this] { FProcess.LaunchVardexManual(); });
   QAction* mail = help->addAction("&EMail Support (FREE)");
