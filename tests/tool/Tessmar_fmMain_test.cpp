@@ -171,10 +171,12 @@ TEST_F(SettingsWindow, FirstActivationFocusesTheCommonNameAndShowsThePreview) {
   EXPECT_TRUE(Global().SettingsActivated);
   EXPECT_EQ(QApplication::focusWidget(), Form->Edit(EditCommonName));
   EXPECT_EQ(Status(), "Enter domain name or IP number of machine-to-be-rebooted, e.g. server.example.com");
-  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://:443/ ");
+  const std::string proposed = Std(Form->Edit(EditLoginPath)->text());
+  EXPECT_TRUE(std::regex_match(proposed, std::regex("Door_[A-Za-z0-9]{16}"))) << proposed;
+  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://:443/" + proposed + " ");
 
   Form->Edit(EditIPNumber)->setText("203.0.113.5");
-  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://203.0.113.5:443/ ");
+  EXPECT_EQ(Std(Form->LabelURL()->text()), " https://203.0.113.5:443/" + proposed + " ");
   Form->Edit(EditCommonName)->setText("reboot.example.com");
   Form->Edit(EditPort)->setText("8443");
   Form->Edit(EditLoginPath)->setText("Door");
