@@ -167,8 +167,7 @@ bool TdmProcess::LoadSettings(TSettingsFields& fields, std::string& error) {
 
 bool TdmProcess::SaveSettings(const TSettingsFields& fields, std::string& error) {
   std::string authorityURL;
-  const bool ok = RunIniFileBatch(
-      FConfigFileName,
+  const bool ok = EditConfiguration(
       [&](TIniDocument& document) {
         document.WriteString(SectionConfiguration, "ThisServerIPNumber", fields.IPNumber);
         document.WriteString(SectionConfiguration, "CommonName", fields.CommonName);
@@ -183,11 +182,31 @@ bool TdmProcess::SaveSettings(const TSettingsFields& fields, std::string& error)
         document.WriteString(SectionCertificateRequest, "EMail", fields.EMail);
         document.WriteString(SectionCertificateRequest, "Proxy", fields.Proxy);
         document.WriteString(SectionCertificateRequest, "ProxyPort", fields.ProxyPort);
+        if (!FNewAuthorityURL.empty()) {
+          document.WriteString(SectionCertificateRequest, "AuthorityURL", FNewAuthorityURL);
+        }
         authorityURL = ReadWithDefault(document, SectionCertificateRequest, "AuthorityURL", product::DefaultAuthorityURL);
       },
       error);
   if (ok) FAuthorityURL = authorityURL;
   return ok;
+}
+
+bool TdmProcess::EditConfiguration(const std::function<void(TIniDocument&)>& work, std::string& error) {
+  if (FileExists(FConfigFileName)) return RunIniFileBatch(FConfigFileName, work, error);
+  // A new file is written whole in one step, so no moment (and no crash)
+  // leaves an empty configuration behind.
+  TIniDocument document;
+  work(document);
+  const std::string path = ConfigFileName();
+  ForceDirectories(ExtractFilePath(path));
+  std::string reason;
+  if (!WritePrivateFile(path, document.SaveToText(), reason)) {
+    error = path + " could not be written!\r\n" + reason;
+    return false;
+  }
+  error.clear();
+  return true;
 }
 
 std::string TdmProcess::StoredCommonName() const {
@@ -203,8 +222,7 @@ bool TdmProcess::KeepCommonNameOfWorkingPair(const std::string& previous) {
   if (previous.empty() || !FileExists(WorkingKeyPairFiles(FFolder).Certificate)) return false;
   if (SameIniName(StoredCommonName(), previous)) return false;
   std::string error;
-  if (!RunIniFileBatch(
-          FConfigFileName,
+  if (!EditConfiguration(
           [&](TIniDocument& document) { document.WriteString(SectionConfiguration, "CommonName", previous); },
           error)) {
     ReportError(error);

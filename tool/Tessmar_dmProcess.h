@@ -18,6 +18,7 @@
 namespace kelvane {
 
 class THttpClient;
+class TIniDocument;
 
 // How a console program ran.
 struct TConsoleRun {
@@ -92,8 +93,16 @@ class TdmProcess {
   // fields keep their design-time texts and `error` says why.
   bool LoadSettings(TSettingsFields& fields, std::string& error);
 
+  // An authority address for the next saves to write into the
+  // configuration file (the window has no field for it; batch mode has).
+  void SetNewAuthorityURL(const std::string& url) { FNewAuthorityURL = url; }
+
   // Writes the fields to the configuration file (one batch).
   bool SaveSettings(const TSettingsFields& fields, std::string& error);
+
+  // Changes the configuration file in one batch; a missing file is written
+  // whole in one step. False with the reason in `error`.
+  bool EditConfiguration(const std::function<void(TIniDocument&)>& work, std::string& error);
 
   // The Common Name the configuration file holds now ("" when there is none).
   std::string StoredCommonName() const;
@@ -160,6 +169,7 @@ class TdmProcess {
   TToolServices FServices;
   std::string FConfigFileName;
   std::string FAuthorityURL;
+  std::string FNewAuthorityURL;
   TProxySetting FProxy;
   std::unique_ptr<THttpClient> FWebHTTP1;
 };

@@ -10,7 +10,6 @@
 #include "Tessmar_uText.h"
 #include "ucFileContent.h"
 #include "ucIniFile.h"
-#include "ucIniFileBatch.h"
 #include "ucPaths.h"
 
 namespace kelvane {
@@ -273,13 +272,7 @@ int RunBatch(const std::vector<std::string>& arguments, const std::string& folde
     window.Current.UserLines = UserLines(text);
   }
   if (!value("--authority-url").empty()) authorityURL = value("--authority-url");
-  if (!authorityURL.empty() &&
-      !RunIniFileBatch(
-          process.ConfigFileName(),
-          [&](TIniDocument& document) { document.WriteString("CertificateRequest", "AuthorityURL", authorityURL); },
-          error)) {
-    return fail(error);
-  }
+  process.SetNewAuthorityURL(authorityURL);
 
   logic.btnConfigureClick();
   if (!window.ClosedWithOK) return fail("the configuration was not completed");

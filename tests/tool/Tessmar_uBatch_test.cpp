@@ -95,7 +95,7 @@ TEST(Tessmar_Batch, RefusalsEndWithOneAndTheReason) {
     std::string Reason;
   };
   const std::string answers = "[Configuration]\nCommonName=localhost\nVardexPort=8443\n"
-                              "[CertificateRequest]\nCountry=NZ\n";
+                              "[CertificateRequest]\nCountry=NZ\nAuthorityURL=http://127.0.0.1:9/certreq\n";
   const TCase cases[] = {
       {"no users", {"--answers", "answers.cfg"}, "", "error: Enter at least one Username and Password."},
       {"a user line without =", {"--answers", "answers.cfg", "--users", "-"}, "alice\n",
@@ -125,6 +125,31 @@ TEST(Tessmar_Batch, RefusalsEndWithOneAndTheReason) {
     EXPECT_NE(err.str().find(test.Reason), std::string::npos) << err.str();
     EXPECT_FALSE(FileExists(folder.Path() + "Vardex.cfg")) << "nothing saved";
   }
+  ResetGlobals();
+}
+
+// A batch that gets no certificate saves the settings, reports the
+// authority's failure, ends with 1 and leaves no key.
+TEST(Tessmar_Batch, NoCertificateEndsWithOneAndLeavesNoKey) {
+  ResetGlobals();
+  TempDir folder;
+  fs::create_directories(folder.Path() + "Cert");
+  const std::vector<std::string> arguments = {
+      "--batch", "--folder", folder.Path(), "--common-name", "localhost", "--port", "8443", "--country", "nz",
+      "--state", "Canterbury", "--locality", "Christchurch", "--organization", "Example Ltd", "--org-section", "Ops",
+      "--email", "admin@example.com", "--users", "-", "--authority-url",
+      "http://127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + "/certreq"};
+  std::istringstream in("alice=Crocus1\n");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunBatch(arguments, folder.Path(), folder.Path() + "tessmar", in, out, err), 1);
+  EXPECT_NE(err.str().find("error: Quillon has not granted a certificate."), std::string::npos) << err.str();
+  EXPECT_NE(out.str().find("Generating certificate request"), std::string::npos) << out.str();
+  const std::string config = testing::ReadFile(folder.Path() + "Vardex.cfg");
+  EXPECT_NE(config.find("Country=NZ\r\n"), std::string::npos) << config;
+  EXPECT_NE(config.find("AuthorityURL=http://127.0.0.1:"), std::string::npos) << config;
+  EXPECT_NE(config.find("[UserList]\r\nalice=Crocus1\r\n"), std::string::npos) << config;
+  EXPECT_TRUE(fs::is_empty(folder.Path() + "Cert"));
   ResetGlobals();
 }
 
