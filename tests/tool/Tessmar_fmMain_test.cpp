@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include "ScriptedUserInterface.h"
 #include "Tessmar_fmPhoto.h"
@@ -164,6 +165,27 @@ TEST_F(SettingsWindow, ButtonsAndMenu) {
                                              "  Display &Help File [F1]",
                                              "  Display Vardex &Manual", "  &EMail Support (FREE)",
                                              "  Start Vardex &Tutorial (FREE, in web browser)", "  &About"}));
+}
+
+// An X server without a window manager, or a tool driving the mouse, may
+// hand over a button's press and release together. The press gives the
+// button the focus, whose hint must not run the pending release before the
+// press itself has been handled: that lost the click, and "Continue
+// Installation" needed a second one.
+TEST_F(SettingsWindow, APressAndReleaseThatArriveTogetherAreOneClick) {
+  Tool.UI.OnProcessMessages = [] { QCoreApplication::processEvents(); };
+  Show();
+  Form->Edit(EditPort)->setText("8443");
+  QPushButton* button = Form->Button(btnConfigure);
+  ASSERT_NE(QApplication::focusWidget(), button);
+  const QPointF centre = QRectF(button->rect()).center();
+  QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
+                                                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+  QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+  Settle();
+  EXPECT_EQ(Tool.UI.Of("error"), (std::vector<std::string>{"Enter at least one Username and Password."}))
+      << "one press and one release make one click";
+  EXPECT_FALSE(button->isDown());
 }
 
 TEST_F(SettingsWindow, FirstActivationFocusesTheCommonNameAndShowsThePreview) {

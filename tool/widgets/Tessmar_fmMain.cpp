@@ -260,8 +260,10 @@ void TfmTessmar::FormActivate() {
 }
 
 void TfmTessmar::EditControlEnter(TSettingsControl control) {
+  // The label repaints when the event loop comes back. Running pending
+  // events here, inside the focus change of a mouse press, would hand the
+  // release to the button before its press and lose the click.
   SetStatusText(ControlInfo(control).Hint);
-  FProcess.UI().ProcessMessages();
 }
 
 void TfmTessmar::btnHelpClick() { FProcess.ShowHelp(1999); }
