@@ -5,6 +5,7 @@
 // "dd-mmm-yyyy hh:mm:ss", a tab, the text and CR LF; a new file begins at local
 // midnight. Writing never fails visibly: a line that cannot be written is lost.
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ class TLog {
   // is written as "\r" or "\n" so that one message is always one line.
   void WriteError(std::string_view error);
 
+  // Also hands every error message to `observer` (none: stops), whether or not
+  // it could be written; called under the log's lock, so it must be quick and
+  // must not write to this log.
+  using TErrorObserver = std::function<void(std::string_view error)>;
+  void SetErrorObserver(TErrorObserver observer);
+
   // When the user last acted, from the newest history line that names the
   // user (ignoring ASCII case): "Prior usage was on <time stamp>." or
   // "It was the first usage by <user>". Call it before writing the history
@@ -64,6 +71,7 @@ class TLog {
   // configuration reload may change while other threads write lines.
   mutable std::mutex FLock;
   std::string FLogFolderPath;
+  TErrorObserver FErrorObserver;
 };
 
 }  // namespace kelvane
