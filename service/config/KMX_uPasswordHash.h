@@ -27,6 +27,10 @@ bool IsPasswordHash(std::string_view stored);
 // byte (the library would read only up to it) or one the library refuses.
 bool CheckPassword(std::string_view stored, std::string_view password);
 
+// Takes about as long as checking `password` against a yescrypt hash, for a
+// user name that does not exist: the answer's time must not tell.
+void SpendPasswordCheckTime(std::string_view password);
+
 // A new yescrypt hash of `password` with a fresh random salt. False, with the
 // reason in `error`, when the library cannot make one.
 bool HashPassword(std::string_view password, std::string& hash, std::string& error);

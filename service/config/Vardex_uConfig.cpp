@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "KMX_uPasswordHash.h"
+#include "KMX_uTOTP.h"
 #include "ucFileContent.h"
 #include "ucIniFile.h"
 #include "ucIpConfig.h"
@@ -15,6 +17,8 @@ namespace {
 constexpr const char* ConfigFileName = "Vardex.cfg";
 constexpr const char* ConfigurationSection = "Configuration";
 constexpr const char* UserListSection = "UserList";
+constexpr const char* SecuritySection = "Security";
+constexpr const char* TOTPSection = "TOTP";
 
 // Larger than any real configuration file by far; a bigger file is refused
 // rather than read into memory.
@@ -81,19 +85,6 @@ bool IsValidAddress(std::string_view address) {
   return IsAddressPart(address);
 }
 
-// Compares every byte of the longer text whatever the contents, so the time
-// taken does not tell how many leading characters of a guess were right.
-bool ConstantTimeEquals(std::string_view a, std::string_view b) {
-  const size_t length = std::max(a.size(), b.size());
-  volatile unsigned char difference = a.size() == b.size() ? 0 : 1;
-  for (size_t i = 0; i < length; ++i) {
-    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
-    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
-    difference = static_cast<unsigned char>(difference | (x ^ y));
-  }
-  return difference == 0;
-}
-
 // The values one reading of the file yields, applied to the fields only when
 // the reading succeeds.
 struct TLoadedValues {
@@ -109,6 +100,10 @@ struct TLoadedValues {
   std::uint32_t MemoryBlockSize = 204800;
   std::uint32_t MemoryAllocPeriod = 20000;
   TUserList Users;
+  TTOTPList TOTPUsers;
+  std::int32_t MaxFailures = 5;
+  std::int32_t FailureWindow = 900;
+  std::int32_t BlockSeconds = 60;
 };
 
 class TValueReader {
@@ -143,6 +138,16 @@ class TValueReader {
     const std::string text = Text(key, "");
     if (text.empty()) return;
     if (TryParseWholeNumber(text, parsed) && parsed >= 1 && parsed <= 65535) value = parsed;
+    else Report(key);
+  }
+
+  // A whole number from `minimum` to `maximum` in another section.
+  void Bounded(const char* section, const char* key, std::int32_t minimum, std::int32_t maximum,
+               std::int32_t& value) {
+    const std::string text = FIni.ReadString(section, key, "");
+    if (text.empty()) return;
+    std::int32_t parsed = 0;
+    if (TryParseWholeNumber(text, parsed) && parsed >= minimum && parsed <= maximum) value = parsed;
     else Report(key);
   }
 
@@ -201,6 +206,17 @@ bool TConfig::Reload(std::string& Error) {
     values.Users.push_back(LowerAscii(entry.Key) + "=" + entry.Value);
   }
   if (values.Users.empty()) read.ReportNoUsers();
+  for (const TIniEntry& entry : ini.ReadSectionValues(TOTPSection)) {
+    std::string secret;
+    if (!DecodeBase32(entry.Value, secret)) {
+      read.Report(std::string(TOTPSection) + " " + entry.Key);
+      secret.clear();
+    }
+    values.TOTPUsers.emplace_back(LowerAscii(entry.Key), std::move(secret));
+  }
+  read.Bounded(SecuritySection, "MaxFailures", 1, 1000, values.MaxFailures);
+  read.Bounded(SecuritySection, "FailureWindow", 1, 86400, values.FailureWindow);
+  read.Bounded(SecuritySection, "BlockSeconds", 1, 3600, values.BlockSeconds);
   values.ShutdownAllowed = read.Text("AllowShutdown", "False") == "True";
 
   if (!read.Problems().empty()) Error = "Error(s) in configuration file '" + path + "'." + read.Problems();
@@ -220,6 +236,10 @@ bool TConfig::Reload(std::string& Error) {
   FMemoryBlockSize = values.MemoryBlockSize;
   FMemoryAllocPeriod = values.MemoryAllocPeriod;
   FUserList.Store(std::move(values.Users));
+  FTOTPList.Store(std::move(values.TOTPUsers));
+  FMaxFailures = values.MaxFailures;
+  FFailureWindow = values.FailureWindow;
+  FBlockSeconds = values.BlockSeconds;
   return true;
 }
 
@@ -229,11 +249,26 @@ bool TConfig::CheckUser(const std::string& UserName, const std::string& Password
   for (const std::string& user : *users) {
     const size_t separator = user.find('=');
     if (SameIniName(std::string_view(user).substr(0, separator), UserName)) {
-      return ConstantTimeEquals(std::string_view(user).substr(separator + 1), Password);
+      return CheckPassword(std::string_view(user).substr(separator + 1), Password);
     }
   }
   // An unknown name costs about as much as a wrong password.
-  (void)ConstantTimeEquals(Password, Password);
+  const bool anyHash = std::any_of(users->begin(), users->end(), [](const std::string& user) {
+    return IsPasswordHash(std::string_view(user).substr(user.find('=') + 1));
+  });
+  if (anyHash) SpendPasswordCheckTime(Password);
+  else (void)ConstantTimeEquals(Password, Password);
+  return false;
+}
+
+bool TConfig::FindTOTPSecret(const std::string& UserName, std::string& Secret) const {
+  const std::shared_ptr<const TTOTPList> users = FTOTPList.Load();
+  for (const auto& [name, secret] : *users) {
+    if (SameIniName(name, UserName)) {
+      Secret = secret;
+      return true;
+    }
+  }
   return false;
 }
 

@@ -12,8 +12,14 @@
 
 namespace kelvane {
 
-// One string per user: the login name in lower case, "=", the password.
+// One string per user: the login name in lower case, "=", the password (in
+// clear text or as a crypt(3) hash).
 using TUserList = std::vector<std::string>;
+
+// The users with a second factor: login name in lower case and the bytes of
+// the one-time-code secret (empty when the file's secret was not valid base32,
+// so that user cannot log in until it is mended).
+using TTOTPList = std::vector<std::pair<std::string, std::string>>;
 
 class TConfig {
  public:
@@ -35,6 +41,9 @@ class TConfig {
   // never matches. Safe to call while another thread reloads.
   bool CheckUser(const std::string& UserName, const std::string& Password) const;
 
+  // True when the user has a [TOTP] entry; Secret then holds its key bytes.
+  bool FindTOTPSecret(const std::string& UserName, std::string& Secret) const;
+
   // The main module reads these directly. Fields other than FLoginRequest and
   // FUserList change only in Reload, which the request handler runs while no
   // other action runs. The login path is read by every request and the user
@@ -52,6 +61,12 @@ class TConfig {
   std::uint32_t FMemoryBlockSize = 204800;   // bytes
   std::uint32_t FMemoryAllocPeriod = 0;      // ms
   TSnapshot<TUserList> FUserList;
+  TSnapshot<TTOTPList> FTOTPList;
+  // [Security]: failed logins from one address within the window (seconds)
+  // that block it, and the first block's length in seconds.
+  std::int32_t FMaxFailures = 5;
+  std::int32_t FFailureWindow = 900;
+  std::int32_t FBlockSeconds = 60;
 
  private:
   std::mutex FReloadLock;  // two reloads never interleave
