@@ -5,6 +5,8 @@
 
 #include "KMX_uHTML.h"
 #include "KMX_uLog.h"
+#include "KMX_uLoginThrottle.h"
+#include "KMX_uTOTP.h"
 #include "KMX_uMemoryStock.h"
 #include "KMX_uSSL.h"
 #include "Vardex_uConfig.h"
@@ -111,6 +113,9 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
 
   FLog = std::make_unique<TLog>(ApplicationFolderPath);
   FLog->UpdatePath(Config->FLogFolderPath);
+  FThrottle = std::make_unique<TLoginThrottle>([this](std::string_view line) { FLog->WriteError(line); });
+  FTOTP = std::make_unique<TTOTPVerifier>();
+  ApplyThrottleSettings();
 
   HTML = std::make_unique<THTML>(ApplicationFolderPath);
   HTML->SetVersion(GetFileVersionText(false));
@@ -235,6 +240,7 @@ bool TdmMain::StartHTTPServer() {
   settings.Port = static_cast<std::uint16_t>(Config->FKMXPort);
   settings.SessionTimeOut = std::chrono::milliseconds(Config->FSessionTimeOut);
   settings.TerminateWaitTime = std::chrono::milliseconds(Config->FTerminateWaitTime);
+  settings.ErrorSink = [this](std::string_view message) { FLog->WriteError(message); };
   std::string error;
   const bool started = HTTPServer->Start(settings, ServerInterceptOpenSSL, error);
   if (!started) {
@@ -314,21 +320,60 @@ void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& R
   HandleSubmission(Request, Response);
 }
 
+void TdmMain::ApplyThrottleSettings() {
+  FThrottle->SetSettings({.MaxFailures = Config->FMaxFailures,
+                          .FailureWindow = std::chrono::seconds(Config->FFailureWindow),
+                          .BlockSeconds = std::chrono::seconds(Config->FBlockSeconds)});
+}
+
+bool TdmMain::CheckSecondFactor(const std::string& UserName, const std::string& Code) {
+  std::string secret;
+  if (!Config->FindTOTPSecret(UserName, secret)) return true;
+  // Used codes are remembered under the name as the file spells it, so any
+  // spelling of the name finds them.
+  return FTOTP->Verify(LowerCase(UserName), secret, Code);
+}
+
+bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response) {
+  const std::string& peer = Request.PeerAddress;
+  if (IsCrossSiteRequest(Request)) {
+    FLog->WriteError(Format("A submission from another site (origin '%s') at ip %s was refused.",
+                            EscapeControlCharacters(Request.Origin.empty() ? Request.SecFetchSite : Request.Origin), peer));
+    Response.StatusCode = 403;
+    Response.Body = HTML->GetErrorPage("Requests from other sites are refused.");
+    return false;
+  }
+  const std::string userName = Request.Field("UserName");
+  const TThrottleVerdict verdict = FThrottle->Admit(peer, userName);
+  if (verdict.Blocked) {
+    const std::string wait = std::to_string(verdict.RetryAfter.count());
+    Response.StatusCode = 429;
+    Response.Headers.emplace_back("Retry-After", wait);
+    Response.Body = HTML->GetErrorPage("Too many failed logins. Try again in " + wait + " seconds.");
+    return false;
+  }
+  const auto delay = verdict.AnswerNotBefore - std::chrono::system_clock::now();
+  if (delay > delay.zero()) Response.HoldUntil = std::chrono::steady_clock::now() + delay;
+
+  if (!Config->CheckUser(userName, Request.Field("Password")) || !CheckSecondFactor(userName, Request.Field("Code"))) {
+    FThrottle->RecordFailure(peer, userName);
+    // A name typed by whoever is at the other end goes into the error log with
+    // its control characters spelled out, so it cannot forge log lines.
+    FLog->WriteError(Format("User '%s' at ip %s was not authorized.", EscapeControlCharacters(userName), peer));
+    Response.Body = HTML->GetErrorPage("You are not authorized.");
+    return false;
+  }
+  FThrottle->RecordSuccess(peer);
+  return true;
+}
+
 void TdmMain::HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response) {
   const std::string action = Request.Field("Action");
   if (action.empty()) return;
+  if (!AdmitLogin(Request, Response)) return;
   const std::string userName = Request.Field("UserName");
-  const std::string password = Request.Field("Password");
   const std::string& peer = Request.PeerAddress;
-  // A name typed by whoever is at the other end goes into the error log with
-  // its control characters spelled out, so it cannot forge log lines.
   const std::string loggedName = EscapeControlCharacters(userName);
-
-  if (!Config->CheckUser(userName, password)) {
-    FLog->WriteError(Format("User '%s' at ip %s was not authorized.", loggedName, peer));
-    Response.Body = HTML->GetErrorPage("You are not authorized.");
-    return;
-  }
   if (ServerIsBusy.exchange(true)) {
     FLog->WriteError(Format("User '%s' was not accepted. Server is busy.", loggedName));
     Response.Body = HTML->GetErrorPage("Server is busy. Try to login later.");
@@ -384,6 +429,7 @@ void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string
     return;
   }
   if (!error.empty()) FLog->WriteError(error);
+  ApplyThrottleSettings();
   const std::string note = FLog->GetSecurityNote(UserName);
   FLog->WriteHistory(UserName, PeerAddress, "Reload Configuration");
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);

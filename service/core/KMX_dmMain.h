@@ -22,7 +22,9 @@ class TCertificateChecks;
 class TConfig;
 class THTML;
 class TLog;
+class TLoginThrottle;
 class TMemoryStock;
+class TTOTPVerifier;
 
 // The passphrase of the service's private key, shared with the tool that
 // creates the key.
@@ -76,6 +78,11 @@ class TdmMain final : public TErrorHandler {
   void tmrRebootTimer();
   void tmrAllocMemTimer();
   void HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response);
+  // The login checks of a submission: cross-site refusal, throttle, password
+  // and one-time code. False when the submission was answered already.
+  bool AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response);
+  bool CheckSecondFactor(const std::string& UserName, const std::string& Code);
+  void ApplyThrottleSettings();
   void ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress, THTTPResponse& Response,
                            bool& RestartScheduled);
   // Runs a timer handler, handing any exception to ApplicationException.
@@ -94,6 +101,9 @@ class TdmMain final : public TErrorHandler {
   std::atomic<bool> IsShutdownRequest{false};
   std::unique_ptr<TMemoryStock> FMemoryStock;
   std::unique_ptr<TCertificateChecks> FCertificateChecks;
+  // Kept for the service's life: a reload changes the settings, not the state.
+  std::unique_ptr<TLoginThrottle> FThrottle;
+  std::unique_ptr<TTOTPVerifier> FTOTP;
   TimePoint LastCertErrorTime{};
 };
 
