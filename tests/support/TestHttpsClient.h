@@ -19,7 +19,7 @@ struct THttpsClientOptions {
   std::chrono::milliseconds TimeOut{10000};
   // The loopback address the client connects from (for example "127.0.0.2");
   // empty lets the system choose.
-  std::string SourceAddress;
+  std::string SourceAddress{};
 };
 
 struct THttpsReply {
