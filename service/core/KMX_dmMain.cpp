@@ -1,5 +1,6 @@
 #include "KMX_dmMain.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -13,6 +14,7 @@
 #include "ucPaths.h"
 #include "ucPower.h"
 #include "ucSharedLibrary.h"
+#include "ucText.h"
 #include "ucVersionInfo.h"
 
 namespace kelvane {
@@ -56,8 +58,17 @@ std::string Format(const char* pattern, const std::string& a, const std::string&
   return result;
 }
 
-// Clears the busy flag when a submission ends, however it ends, unless the
-// flag was handed on to a listener restart that clears it when it finishes.
+// "127.0.0.1:443", or "port 443 of every address" for an empty address.
+std::string DescribeListener(const THTTPSServerSettings& settings) {
+  const std::string port = std::to_string(settings.Port);
+  return settings.Address.empty() ? "port " + port + " of every address" : settings.Address + ":" + port;
+}
+
+}  // namespace
+
+// Clears the busy flag when its scope ends, however it ends, unless the flag
+// was handed on: to a listener restart or to a pending reboot or shutdown,
+// which clear it when they are done.
 class TBusyGuard {
  public:
   explicit TBusyGuard(std::atomic<bool>& busy) : FBusy(busy) {}
@@ -73,8 +84,6 @@ class TBusyGuard {
   bool FHandedOn = false;
 };
 
-}  // namespace
-
 TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::string applicationFolderPath)
     : FPower(std::move(power)),
       tmrAllocMem(loop, DefaultAllocPeriod, [this] { Guarded(&TdmMain::tmrAllocMemTimer); }),
@@ -83,9 +92,14 @@ TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::st
                                                           : IncludeTrailingPathDelimiter(applicationFolderPath)) {}
 
 TdmMain::~TdmMain() {
+  FStopping.store(true);
   tmrAllocMem.SetEnabled(false);
   tmrReboot.SetEnabled(false);
   // The listener goes first: no request may reach the parts released after it.
+  // It is closed while the pointer still holds it, since a listener restart
+  // after a reload may be running on a connection thread and reach for it;
+  // closing waits for that restart, which sees the stop and starts nothing.
+  if (HTTPServer) HTTPServer->Close();
   HTTPServer.reset();
 }
 
@@ -118,6 +132,7 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   ApplyThrottleSettings();
 
   HTML = std::make_unique<THTML>(ApplicationFolderPath);
+  HTML->SetProblemSink([this](const std::string& problem) { FLog->WriteError(problem); });
   HTML->SetVersion(GetFileVersionText(false));
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);
 
@@ -233,26 +248,57 @@ void TdmMain::CreateHTTPServer() {
       [this](const THTTPRequest& request, THTTPResponse& response) { HTTPServerCommandGet(request, response); });
 }
 
-bool TdmMain::StartHTTPServer() {
-  if (HTTPServer->Active()) HTTPServer->Stop();
+THTTPSServerSettings TdmMain::ConfiguredListener() const {
   THTTPSServerSettings settings;
   settings.Address = Config->FThisServerIPNumber;
   settings.Port = static_cast<std::uint16_t>(Config->FKMXPort);
   settings.SessionTimeOut = std::chrono::milliseconds(Config->FSessionTimeOut);
   settings.TerminateWaitTime = std::chrono::milliseconds(Config->FTerminateWaitTime);
   settings.ErrorSink = [this](std::string_view message) { FLog->WriteError(message); };
+  return settings;
+}
+
+bool TdmMain::ListenerNeedsRestart() const {
+  const THTTPSServerSettings wanted = ConfiguredListener();
+  return wanted.Address != FListenerSettings.Address || wanted.Port != FListenerSettings.Port ||
+         wanted.SessionTimeOut != FListenerSettings.SessionTimeOut ||
+         wanted.TerminateWaitTime != FListenerSettings.TerminateWaitTime;
+}
+
+bool TdmMain::StartHTTPServer() {
+  TBusyGuard busy(ServerIsBusy);
+  if (FStopping.load()) return false;
+  const bool wasListening = HTTPServer->Active();
+  if (wasListening) HTTPServer->Stop();
+  const THTTPSServerSettings wanted = ConfiguredListener();
   std::string error;
-  const bool started = HTTPServer->Start(settings, ServerInterceptOpenSSL, error);
-  if (!started) {
-    FLog->WriteError(Format("Cannot start HTTPS server. %s", error));
-    FLog->WriteError(std::string("ssl: ") + SSLLibrary + "\t" + GetLibraryDate(SSLLibrary));
-    FLog->WriteError(std::string("crypto: ") + CryptoLibrary + "\t" + GetLibraryDate(CryptoLibrary));
-    // The libraries are bound by the dynamic loader when the program starts,
-    // so no entry point can be missing here and the list is always empty.
-    FLog->WriteError("OpenSSL/Indy incompatibility list: ");
+  if (HTTPServer->Start(wanted, ServerInterceptOpenSSL, error)) {
+    FListenerSettings = wanted;
+    if (!Config->FThisServerIPNumberReason.empty()) {
+      FLog->WriteError(Format("INFO: ThisServerIPNumber is not set; the HTTPS server listens on %s, %s.",
+                              DescribeListener(wanted), Config->FThisServerIPNumberReason));
+    }
+    return true;
   }
-  ServerIsBusy.store(false);
-  return started;
+  FLog->WriteError(Format("Cannot start HTTPS server. %s", error));
+  FLog->WriteError(std::string("ssl: ") + SSLLibrary + "\t" + GetLibraryDate(SSLLibrary));
+  FLog->WriteError(std::string("crypto: ") + CryptoLibrary + "\t" + GetLibraryDate(CryptoLibrary));
+  // The libraries are bound by the dynamic loader when the program starts,
+  // so no entry point can be missing here and the list is always empty.
+  FLog->WriteError("OpenSSL/Indy incompatibility list: ");
+  if (wasListening) {
+    // The listener in force gives way only to one that runs: without it the
+    // server could no longer be reached to put things right.
+    const std::string place = DescribeListener(wanted);
+    if (HTTPServer->Start(FListenerSettings, ServerInterceptOpenSSL, error)) {
+      FLog->WriteError(Format("The new listener address %s could not be taken; the HTTPS server goes on listening on %s.",
+                              place, DescribeListener(FListenerSettings)));
+    } else {
+      FLog->WriteError(Format("The HTTPS server could not listen on %s again either. %s",
+                              DescribeListener(FListenerSettings), error));
+    }
+  }
+  return false;
 }
 
 std::string TdmMain::GetLibraryDate(const std::string& FileName) const {
@@ -296,13 +342,11 @@ void TdmMain::Guarded(void (TdmMain::*handler)()) {
 
 void TdmMain::tmrAllocMemTimer() { FMemoryStock->AllocateMemory(); }
 
-bool TdmMain::PrepareReboot() {
-  const bool granted = FPower->EnableShutdownRight();
-  tmrReboot.SetEnabled(true);
-  return granted;
-}
+bool TdmMain::PrepareReboot() { return FPower->EnableShutdownRight(); }
 
 void TdmMain::tmrRebootTimer() {
+  // The action confirmed has run (or failed): the next one may come.
+  TBusyGuard busy(ServerIsBusy);
   tmrReboot.SetEnabled(false);
   const TPowerAction action = IsShutdownRequest.load() ? TPowerAction::Shutdown : TPowerAction::Reboot;
   FPower->NotifySessions(action);
@@ -310,14 +354,24 @@ void TdmMain::tmrRebootTimer() {
 }
 
 void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response) {
-  Response.Body.clear();
-  if (Request.Document == "/favicon.ico") return;
-  const std::string loginRequest = Config->FLoginRequest.Get();
-  if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {
-    Response.Body = HTML->GetLoginPage("Result_" + loginRequest);
-    return;
+  try {
+    Response.Body.clear();
+    if (Request.Document == "/favicon.ico") return;
+    const std::string loginRequest = Config->FLoginRequest.Get();
+    if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {
+      Response.Body = HTML->GetLoginPage("Result_" + loginRequest);
+      return;
+    }
+    HandleSubmission(Request, Response);
+  } catch (const std::exception& e) {
+    // Whoever asked learns only that it failed; the detail (a template's
+    // path, say) is for the administrator.
+    ApplicationException(e);
+    Response = THTTPResponse{};
+    Response.StatusCode = 500;
+    Response.ContentType = "text/plain; charset=ISO-8859-1";
+    Response.Body = "Internal server error.";
   }
-  HandleSubmission(Request, Response);
 }
 
 void TdmMain::ApplyThrottleSettings() {
@@ -329,12 +383,12 @@ void TdmMain::ApplyThrottleSettings() {
 bool TdmMain::CheckSecondFactor(const std::string& UserName, const std::string& Code) {
   std::string secret;
   if (!Config->FindTOTPSecret(UserName, secret)) return true;
-  // Used codes are remembered under the name as the file spells it, so any
-  // spelling of the name finds them.
-  return FTOTP->Verify(LowerCase(UserName), secret, Code);
+  // Used codes are remembered under the folded name, so any spelling of the
+  // name finds them.
+  return FTOTP->Verify(FoldCase(UserName), secret, Code);
 }
 
-bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response) {
+bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response, std::string& Name) {
   const std::string& peer = Request.PeerAddress;
   if (IsCrossSiteRequest(Request)) {
     FLog->WriteError(Format("A submission from another site (origin '%s') at ip %s was refused.",
@@ -343,8 +397,8 @@ bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response) {
     Response.Body = HTML->GetErrorPage("Requests from other sites are refused.");
     return false;
   }
-  const std::string userName = Request.Field("UserName");
-  const TThrottleVerdict verdict = FThrottle->Admit(peer, userName);
+  const std::string formName = Request.Field("UserName");
+  const TThrottleVerdict verdict = FThrottle->Admit(peer, formName);
   if (verdict.Blocked) {
     const std::string wait = std::to_string(verdict.RetryAfter.count());
     Response.StatusCode = 429;
@@ -355,11 +409,11 @@ bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response) {
   const auto delay = verdict.AnswerNotBefore - std::chrono::system_clock::now();
   if (delay > delay.zero()) Response.HoldUntil = std::chrono::steady_clock::now() + delay;
 
-  if (!Config->CheckUser(userName, Request.Field("Password")) || !CheckSecondFactor(userName, Request.Field("Code"))) {
-    FThrottle->RecordFailure(peer, userName);
+  if (!CheckFormUser(formName, Request.Field("Password"), Name) || !CheckSecondFactor(Name, Request.Field("Code"))) {
+    FThrottle->RecordFailure(peer, formName);
     // A name typed by whoever is at the other end goes into the error log with
     // its control characters spelled out, so it cannot forge log lines.
-    FLog->WriteError(Format("User '%s' at ip %s was not authorized.", EscapeControlCharacters(userName), peer));
+    FLog->WriteError(Format("User '%s' at ip %s was not authorized.", EscapeControlCharacters(Name), peer));
     Response.Body = HTML->GetErrorPage("You are not authorized.");
     return false;
   }
@@ -370,8 +424,8 @@ bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response) {
 void TdmMain::HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response) {
   const std::string action = Request.Field("Action");
   if (action.empty()) return;
-  if (!AdmitLogin(Request, Response)) return;
-  const std::string userName = Request.Field("UserName");
+  std::string userName;
+  if (!AdmitLogin(Request, Response, userName)) return;
   const std::string& peer = Request.PeerAddress;
   const std::string loggedName = EscapeControlCharacters(userName);
   if (ServerIsBusy.exchange(true)) {
@@ -382,71 +436,93 @@ void TdmMain::HandleSubmission(const THTTPRequest& Request, THTTPResponse& Respo
   TBusyGuard busy(ServerIsBusy);
 
   if (action == "Reboot") {
-    if (PrepareReboot()) {
-      const std::string note = FLog->GetSecurityNote(userName);
-      FLog->WriteHistory(userName, peer, "Reboot");
-      Response.Body = HTML->GetConfirmPage("Server reboot initiated.", note);
-    } else {
-      FLog->WriteError(Format("User '%s' at ip %s failed to reboot the server.", loggedName, peer));
-      Response.Body = HTML->GetErrorPage("Failed to reboot the server.");
-    }
+    RequestPowerAction(TPowerAction::Reboot, userName, peer, Response, busy);
   } else if (action == "Reload Configuration") {
-    bool restartScheduled = false;
-    ReloadConfiguration(userName, peer, Response, restartScheduled);
-    if (restartScheduled) busy.HandOn();
+    ReloadConfiguration(userName, peer, Response, busy);
   } else if (action == "Shutdown") {
     if (!Config->FShutdownAllowed) {
       FLog->WriteError("The Shutdown feature has been prevented by \"False\" in vardex.cfg file.");
       Response.Body = HTML->GetErrorPage("Failed to shutdown the server.");
       return;
     }
-    IsShutdownRequest.store(true);
-    if (PrepareReboot()) {
-      const std::string note = FLog->GetSecurityNote(userName);
-      FLog->WriteHistory(userName, peer, "Shutdown");
-      Response.Body = HTML->GetConfirmPage("Server shutdown initiated.", note);
-    } else {
-      FLog->WriteError(Format("User '%s' at ip %s failed to reboot the server.", loggedName, peer));
-      Response.Body = HTML->GetErrorPage("Failed to shutdown the server.");
-    }
+    RequestPowerAction(TPowerAction::Shutdown, userName, peer, Response, busy);
   }
 }
 
-void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress,
-                                  THTTPResponse& Response, bool& RestartScheduled) {
-  const std::string oldAddress = Config->FThisServerIPNumber;
-  const std::int32_t oldPort = Config->FKMXPort;
-  const std::int32_t oldSessionTimeOut = Config->FSessionTimeOut;
-  const std::int32_t oldTerminateWaitTime = Config->FTerminateWaitTime;
-  const std::int32_t oldBlockCount = Config->FMemoryBlockCount;
-  const std::uint32_t oldBlockSize = Config->FMemoryBlockSize;
+bool TdmMain::CheckFormUser(const std::string& UserName, const std::string& Password, std::string& Name) const {
+  // The login page is ISO-8859-1, so a browser sends the form in code page
+  // 1252; scripts mostly send UTF-8. The configuration file is UTF-8, and
+  // names are compared, logged and looked up in UTF-8: a form that is
+  // well-formed UTF-8 beyond ASCII is also tried as it stands.
+  Name = Cp1252ToUtf8(UserName);
+  if (Config->CheckUser(Name, Cp1252ToUtf8(Password))) return true;
+  const bool beyondAscii = std::any_of(UserName.begin(), UserName.end(), [](char c) { return (c & 0x80) != 0; }) ||
+                           std::any_of(Password.begin(), Password.end(), [](char c) { return (c & 0x80) != 0; });
+  if (beyondAscii && IsUtf8(UserName) && IsUtf8(Password) && Config->CheckUser(UserName, Password)) {
+    Name = UserName;
+    return true;
+  }
+  return false;
+}
 
-  std::string error;
-  if (!Config->Reload(error)) {
-    FLog->WriteError(Format("User '%s' at ip %s failed to reload configuration file. %s",
-                            EscapeControlCharacters(UserName), PeerAddress, error));
-    Response.Body = HTML->GetErrorPage("Failed to reload configuration file.");
+void TdmMain::RequestPowerAction(TPowerAction Action, const std::string& UserName, const std::string& PeerAddress,
+                                 THTTPResponse& Response, TBusyGuard& Busy) {
+  const bool shutdown = Action == TPowerAction::Shutdown;
+  if (!PrepareReboot()) {
+    FLog->WriteError(Format("User '%s' at ip %s failed to reboot the server.", EscapeControlCharacters(UserName),
+                            PeerAddress));
+    Response.Body = HTML->GetErrorPage(shutdown ? "Failed to shutdown the server." : "Failed to reboot the server.");
     return;
   }
-  if (!error.empty()) FLog->WriteError(error);
-  ApplyThrottleSettings();
   const std::string note = FLog->GetSecurityNote(UserName);
+  // The confirmation is made before anything is done: when it cannot be
+  // made, the user is told of a failure and nothing happens.
+  Response.Body = HTML->GetConfirmPage(shutdown ? "Server shutdown initiated." : "Server reboot initiated.", note);
+  FLog->WriteHistory(UserName, PeerAddress, shutdown ? "Shutdown" : "Reboot");
+  // What runs is what was confirmed, and until it has run the service is
+  // busy: no later request can turn it into another action or add one.
+  IsShutdownRequest.store(shutdown);
+  Busy.HandOn();
+  tmrReboot.SetEnabled(true);
+}
+
+void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress,
+                                  THTTPResponse& Response, TBusyGuard& Busy) {
+  const auto refuse = [&](const std::string& reason) {
+    FLog->WriteError(Format("User '%s' at ip %s failed to reload configuration file. %s",
+                            EscapeControlCharacters(UserName), PeerAddress, reason));
+    Response.Body = HTML->GetErrorPage("Failed to reload configuration file.");
+  };
+  TConfigValues next;
+  std::string warnings;
+  if (!Config->Load(next, warnings)) return refuse(warnings);
+  // A reload takes effect whole or not at all: what may fail (the page, the
+  // memory reserve) is done before the new values are applied.
+  try {
+    Response.Body = HTML->GetConfirmPage("Server configuration reloaded.", FLog->GetSecurityNote(UserName));
+    if (next.MemoryBlockCount != Config->FMemoryBlockCount || next.MemoryBlockSize != Config->FMemoryBlockSize) {
+      FMemoryStock->ReallocateMemory(next.MemoryBlockCount, next.MemoryBlockSize);
+    }
+  } catch (const std::exception& e) {
+    return refuse(e.what());
+  }
+  Config->Apply(std::move(next));
+  ApplyThrottleSettings();
+  if (!warnings.empty()) FLog->WriteError(warnings);
   FLog->WriteHistory(UserName, PeerAddress, "Reload Configuration");
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);
-  Response.Body = HTML->GetConfirmPage("Server configuration reloaded.", note);
   FLog->UpdatePath(Config->FLogFolderPath);
-  if (Config->FMemoryBlockCount != oldBlockCount || Config->FMemoryBlockSize != oldBlockSize) {
-    FMemoryStock->ReallocateMemory(Config->FMemoryBlockCount, Config->FMemoryBlockSize);
-  }
   tmrAllocMem.SetEnabled(false);
   tmrAllocMem.SetInterval(std::chrono::milliseconds(Config->FMemoryAllocPeriod));
   tmrAllocMem.SetEnabled(true);
-  if (Config->FThisServerIPNumber != oldAddress || Config->FKMXPort != oldPort ||
-      Config->FSessionTimeOut != oldSessionTimeOut || Config->FTerminateWaitTime != oldTerminateWaitTime) {
+  // Compared with the listener in force rather than with the previous
+  // configuration: after a restart that could not take a new port, the next
+  // reload tries again.
+  if (ListenerNeedsRestart()) {
     // The browser gets its page first; the restart then runs on this
     // request's thread and clears the busy flag when it is done.
     Response.AfterSent = [this] { StartHTTPServer(); };
-    RestartScheduled = true;
+    Busy.HandOn();
   }
 }
 
