@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+
+#include "ShellCommand.h"
 
 namespace kelvane {
 namespace {
@@ -12,14 +13,7 @@ namespace {
 // this code did not make itself.
 std::string OpensslHash(const std::string& kind, const std::string& password) {
   const std::string command = "printf '%s' '" + password + "' | openssl passwd -" + kind + " -stdin";
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[512];
-  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  ::pclose(pipe);
-  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
-  return output;
+  return testing::ShellOutput(command);
 }
 
 TEST(PasswordHash, HashesFromTheOpensslProgramAndOwnYescryptHashesCheck) {

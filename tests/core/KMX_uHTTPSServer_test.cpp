@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ShellCommand.h"
 #include "TempDir.h"
 #include "TestHttpsClient.h"
 #include "TestPki.h"
@@ -30,17 +31,6 @@ using testing::HttpsExchange;
 using testing::MakeRequest;
 using testing::THttpsClientOptions;
 using testing::TRawConnection;
-
-// Runs a shell command and answers what it wrote to stdout.
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
-}
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeOut) {
   const auto giveUp = std::chrono::steady_clock::now() + timeOut;
@@ -90,7 +80,7 @@ class HTTPSServerTest : public ::testing::Test {
   // curl against the server, verifying its certificate for "localhost".
   std::string Curl(const std::string& arguments, const std::string& path) {
     const std::string port = std::to_string(Port());
-    return RunCommand("curl -sS -i --max-time 20 --cacert '" + FFiles.RootCertificate + "' --resolve localhost:" + port +
+    return testing::ShellOutput("curl -sS -i --max-time 20 --cacert '" + FFiles.RootCertificate + "' --resolve localhost:" + port +
                       ":127.0.0.1 " + arguments + " 'https://localhost:" + port + path + "' 2>&1");
   }
 

@@ -12,6 +12,7 @@
 #include "ChildProcess.h"
 #include "KMX_uPasswordHash.h"
 #include "KMX_uTOTP.h"
+#include "ShellCommand.h"
 #include "TestHttpsClient.h"
 #include "TestServiceFolder.h"
 #include "ucTime.h"
@@ -32,17 +33,6 @@ using testing::WaitUntil;
 
 constexpr char TOTPSecretText[] = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
 constexpr char TOTPKey[] = "12345678901234567890";
-
-std::string RunShell(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  ::pclose(pipe);
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
-}
 
 class VardexLoginDefence : public ::testing::Test {
  protected:
@@ -127,9 +117,9 @@ TEST_F(VardexLoginDefence, ANameGuessedFromManyAddressesIsAnsweredLateButStillLo
 }
 
 TEST_F(VardexLoginDefence, HashedAndClearTextPasswordsLogIn) {
-  const std::string yescrypt = RunShell("printf 'y=pass;1\\n' | '" + Folder.Path() + "vardex' --hash-password");
+  const std::string yescrypt = testing::ShellOutput("printf 'y=pass;1\\n' | '" + Folder.Path() + "vardex' --hash-password");
   ASSERT_TRUE(yescrypt.starts_with("$y$")) << yescrypt;
-  const std::string sha512 = RunShell("printf '%s' 'six-pass' | openssl passwd -6 -stdin");
+  const std::string sha512 = testing::ShellOutput("printf '%s' 'six-pass' | openssl passwd -6 -stdin");
   Start("yes=" + yescrypt + "\r\nsix=" + sha512 + "\r\nplain=clear\r\n", "");
   EXPECT_TRUE(Authorized(Post(Login("YES", "y%3Dpass%3B1", "Reload Configuration"))));
   EXPECT_TRUE(Authorized(Post(Login("six", "six-pass", "Reload Configuration"))));
