@@ -37,7 +37,10 @@ std::string_view WithoutDefaultPort(std::string_view origin) {
 bool IsCrossSiteRequest(const THTTPRequest& request) {
   if (EqualsIgnoringCase(Trim(request.SecFetchSite), "cross-site")) return true;
   const std::string_view origin = Trim(request.Origin);
-  if (origin.empty()) return false;
+  // Under "Referrer-Policy: no-referrer", which every page sets, browsers
+  // send "Origin: null" with the page's own form posts too; Sec-Fetch-Site,
+  // looked at above, is what tells such a post from a foreign one.
+  if (origin.empty() || origin == "null") return false;
   const std::string own = "https://" + std::string(Trim(request.Host));
   return request.Host.empty() || !EqualsIgnoringCase(WithoutDefaultPort(origin), WithoutDefaultPort(own));
 }

@@ -54,9 +54,11 @@ struct THTTPResponse {
 };
 
 // True when a browser says the request comes from a page of another site: its
-// Origin header names another origin than https://<Host> (an opaque "null"
-// origin included), or its Sec-Fetch-Site header is "cross-site". A request
-// without these headers (a script, curl) is not cross-site.
+// Origin header names another origin than https://<Host>, or its
+// Sec-Fetch-Site header is "cross-site". An opaque "null" origin alone
+// decides nothing (browsers send it for same-origin posts under a
+// no-referrer policy). A request without these headers (a script, curl) is
+// not cross-site.
 bool IsCrossSiteRequest(const THTTPRequest& request);
 
 // Decodes %XX escapes; with `plusIsBlank` also turns "+" into a blank. An

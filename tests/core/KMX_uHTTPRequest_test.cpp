@@ -88,7 +88,8 @@ TEST(KMX_uHTTPRequest, CrossSiteRequestsAreThoseABrowserMarksAsFromAnotherSite) 
       {"localhost:8443", "https://evil.example", "", true},
       {"localhost:8443", "http://localhost:8443", "", true},
       {"localhost:8443", "https://localhost:9443", "", true},
-      {"localhost:8443", "null", "", true},
+      {"localhost:8443", "null", "same-origin", false},  // a form post under no-referrer
+      {"localhost:8443", "null", "cross-site", true},
       {"", "https://localhost", "", true},
       {"localhost:8443", "", "cross-site", true},
       {"localhost:8443", "", "same-site", false},

@@ -381,10 +381,10 @@ TEST_F(HTTPSServerTest, AtALowOpenFileLimitTheCapHoldsBeforeDescriptorsRunOut) {
   if (child == 0) {
     ::close(channel[0]);
     // The service holds more open files than this test process: stand-ins.
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 28; ++i) {
       if (::open("/dev/null", O_RDONLY) < 0) ::_exit(2);
     }
-    const rlimit low{32, 32};
+    const rlimit low{64, 64};
     if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
     THTTPSServer server([](const THTTPRequest&, THTTPResponse& response) { response.Body = "ok"; });
     std::string error;
@@ -401,6 +401,10 @@ TEST_F(HTTPSServerTest, AtALowOpenFileLimitTheCapHoldsBeforeDescriptorsRunOut) {
   if (started) {
     std::vector<std::unique_ptr<TRawConnection>> idle;
     for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<TRawConnection>(port));
+    // Connections still waiting in the backlog would push a new client out
+    // as idle before its handshake: the server takes them all first, each
+    // pushing out the oldest (out of descriptors, each would wait instead).
+    EXPECT_TRUE(idle[280]->WaitForClose(10s));
     THttpsClientOptions options = Verified();
     options.TimeOut = 5s;
     const testing::THttpsReply reply = HttpsExchange(port, MakeRequest("GET", "/x"), options);
