@@ -71,12 +71,9 @@ std::string TSocketConnection::ReadLine() {
     std::vector<char> buffer(MaxReadSize);
     const TSocketIo received = FSocket.Receive(buffer.data(), buffer.size());
     if (received.Count > 0) {
-      std::string text(buffer.data(), static_cast<std::size_t>(received.Count));
-      const std::size_t zero = text.find('\0');
-      if (zero != std::string::npos) {
-        text.resize(zero);
-      }
-      return text;
+      // Every byte received is kept, zero bytes included: an answer is data,
+      // not a C string.
+      return std::string(buffer.data(), static_cast<std::size_t>(received.Count));
     }
     if (received.Count < 0 && !received.WouldBlock) {
       FOwner.ConnectionFailed("Receive failed: " + SocketErrorText(received.Error));

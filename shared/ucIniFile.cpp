@@ -58,37 +58,55 @@ std::string WithoutLineBreaks(std::string_view text) {
   return result;
 }
 
-// Length of the well-formed UTF-8 sequence at text[pos], or 0 when there is none.
+// Length of the well-formed UTF-8 sequence at text[pos], or 0 when there is
+// none. Well-formed as Unicode defines it: no overlong forms, no surrogates,
+// nothing above U+10FFFF.
 size_t Utf8SequenceLength(std::string_view text, size_t pos) {
-  const auto lead = static_cast<unsigned char>(text[pos]);
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+  const unsigned char lead = byte(0);
   size_t length = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  else return 0;
+  unsigned char secondLow = 0x80;
+  unsigned char secondHigh = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) secondLow = 0xA0;
+    if (lead == 0xED) secondHigh = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) secondLow = 0x90;
+    if (lead == 0xF4) secondHigh = 0x8F;
+  } else {
+    return 0;
+  }
   if (pos + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[pos + i]) & 0xC0) != 0x80) return 0;
+  if (byte(1) < secondLow || byte(1) > secondHigh) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
   }
   return length;
 }
 
-// Every character outside 7-bit ASCII becomes one "?": a UTF-8 sequence
-// counts as one character, any other byte above 127 as one.
-std::string ToSevenBitAscii(std::string_view text) {
+// The file is UTF-8, the encoding the service reads it in: well-formed
+// sequences stay as they are, and each byte that starts none becomes "?".
+std::string ToWellFormedUtf8(std::string_view text) {
   std::string result;
   result.reserve(text.size());
   size_t pos = 0;
   while (pos < text.size()) {
-    const auto c = static_cast<unsigned char>(text[pos]);
-    if (c < 0x80) {
-      result += static_cast<char>(c);
-      ++pos;
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      result += text[pos++];
       continue;
     }
-    result += '?';
     const size_t length = Utf8SequenceLength(text, pos);
-    pos += length == 0 ? 1 : length;
+    if (length == 0) {
+      result += '?';
+      ++pos;
+    } else {
+      result.append(text, pos, length);
+      pos += length;
+    }
   }
   return result;
 }
@@ -223,7 +241,7 @@ std::string TIniDocument::SaveToText() const {
     }
     text += "\r\n";
   }
-  return ToSevenBitAscii(text);
+  return ToWellFormedUtf8(text);
 }
 
 TIniDocument::TSection* TIniDocument::FindSection(std::string_view Section) {

@@ -13,8 +13,8 @@
 //   the first section are not entries.
 // - TIniDocument is the configuration tool's editable copy, which is written
 //   back normalised: trimmed lines, no empty or comment lines, entries as
-//   "Key=Value", 7-bit ASCII, CR LF line ends, one empty line after each
-//   section.
+//   "Key=Value", UTF-8 (each byte of a malformed sequence as "?"), CR LF
+//   line ends, one empty line after each section.
 
 #include <cstdint>
 #include <string>
@@ -71,7 +71,8 @@ class TIniDocument {
   void LoadFromText(std::string_view Text);
 
   // The whole file: for each section "[Name]", its lines and one empty line,
-  // every line ended by CR LF; every character outside 7-bit ASCII becomes "?".
+  // every line ended by CR LF; well-formed UTF-8 is kept byte for byte and
+  // every byte that starts no well-formed sequence becomes "?".
   std::string SaveToText() const;
 
   bool SectionExists(std::string_view Section) const;

@@ -6,10 +6,12 @@
 
 #include "Tessmar_uDateTime.h"
 #include "Tessmar_uGlobal.h"
+#include "Tessmar_uKeyPair.h"
 #include "Tessmar_uLog.h"
 #include "Tessmar_uProduct.h"
 #include "Tessmar_uReadme.h"
 #include "Tessmar_uRequestFile.h"
+#include "Tessmar_uText.h"
 #include "ucCommandInFolder.h"
 #include "ucFileContent.h"
 #include "ucHttpClient.h"
@@ -29,20 +31,13 @@ const char* const SectionCertificateRequest = "CertificateRequest";
 // A certificate request or certificate is a few kilobytes; anything near this
 // size is not one.
 constexpr std::size_t MaxRequestFileSize = 1024 * 1024;
-
-// The value without a matching pair of enclosing quotation marks, as the
-// service reads it.
-std::string Unquoted(const std::string& value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
-    return value.substr(1, value.size() - 2);
-  }
-  return value;
-}
+// A configuration file is a few kilobytes.
+constexpr std::size_t MaxConfigFileSize = 16 * 1024 * 1024;
 
 // The stored value, or `fallback` when the key is missing or empty.
 std::string ReadWithDefault(const TIniDocument& document, const char* section, const char* key,
                             const std::string& fallback) {
-  const std::string value = Unquoted(document.ReadString(section, key, ""));
+  const std::string value = UnquotedValue(document.ReadString(section, key, ""));
   return value.empty() ? fallback : value;
 }
 
@@ -137,23 +132,33 @@ void TdmProcess::LogCancel() { AppendLogLine(CancelLogFileName(), "Configuration
 
 bool TdmProcess::LoadSettings(TSettingsFields& fields, std::string& error) {
   TSettingsFields loaded;
+  const std::string proposedLoginPath = ProposedLoginPath();
+  // A first run has no file yet: loading only reads, and the file appears
+  // with the first save, whole.
+  if (!FileExists(FConfigFileName)) {
+    error.clear();
+    loaded.LoginPath = proposedLoginPath;
+    loaded.EMail = product::SupportEMail;
+    fields = loaded;
+    return true;
+  }
   const bool ok = RunIniFileBatch(
       FConfigFileName,
       [&](TIniDocument& document) {
-        loaded.IPNumber = Unquoted(document.ReadString(SectionConfiguration, "ThisServerIPNumber", ""));
-        loaded.CommonName = Unquoted(document.ReadString(SectionConfiguration, "CommonName", ""));
+        loaded.IPNumber = UnquotedValue(document.ReadString(SectionConfiguration, "ThisServerIPNumber", ""));
+        loaded.CommonName = UnquotedValue(document.ReadString(SectionConfiguration, "CommonName", ""));
         loaded.Port = ReadWithDefault(document, SectionConfiguration, "VardexPort", "443");
-        loaded.LoginPath = ReadWithDefault(document, SectionConfiguration, "LoginRequest", "Vardex_Login");
+        loaded.LoginPath = ReadWithDefault(document, SectionConfiguration, "LoginRequest", proposedLoginPath);
         std::vector<std::string> users = document.ReadSectionLines(SectionUserList);
         if (!users.empty()) loaded.UserLines = std::move(users);
         loaded.Country = ReadWithDefault(document, SectionCertificateRequest, "Country", "US");
-        loaded.Province = Unquoted(document.ReadString(SectionCertificateRequest, "State", ""));
-        loaded.Locality = Unquoted(document.ReadString(SectionCertificateRequest, "Locality", ""));
-        loaded.Organization = Unquoted(document.ReadString(SectionCertificateRequest, "Organization", ""));
-        loaded.OrgSection = Unquoted(document.ReadString(SectionCertificateRequest, "OrgSection", ""));
+        loaded.Province = UnquotedValue(document.ReadString(SectionCertificateRequest, "State", ""));
+        loaded.Locality = UnquotedValue(document.ReadString(SectionCertificateRequest, "Locality", ""));
+        loaded.Organization = UnquotedValue(document.ReadString(SectionCertificateRequest, "Organization", ""));
+        loaded.OrgSection = UnquotedValue(document.ReadString(SectionCertificateRequest, "OrgSection", ""));
         loaded.EMail = ReadWithDefault(document, SectionCertificateRequest, "EMail", product::SupportEMail);
-        loaded.Proxy = Unquoted(document.ReadString(SectionCertificateRequest, "Proxy", ""));
-        loaded.ProxyPort = Unquoted(document.ReadString(SectionCertificateRequest, "ProxyPort", ""));
+        loaded.Proxy = UnquotedValue(document.ReadString(SectionCertificateRequest, "Proxy", ""));
+        loaded.ProxyPort = UnquotedValue(document.ReadString(SectionCertificateRequest, "ProxyPort", ""));
       },
       error);
   fields = ok ? loaded : TSettingsFields{};
@@ -162,8 +167,7 @@ bool TdmProcess::LoadSettings(TSettingsFields& fields, std::string& error) {
 
 bool TdmProcess::SaveSettings(const TSettingsFields& fields, std::string& error) {
   std::string authorityURL;
-  const bool ok = RunIniFileBatch(
-      FConfigFileName,
+  const bool ok = EditConfiguration(
       [&](TIniDocument& document) {
         document.WriteString(SectionConfiguration, "ThisServerIPNumber", fields.IPNumber);
         document.WriteString(SectionConfiguration, "CommonName", fields.CommonName);
@@ -178,11 +182,53 @@ bool TdmProcess::SaveSettings(const TSettingsFields& fields, std::string& error)
         document.WriteString(SectionCertificateRequest, "EMail", fields.EMail);
         document.WriteString(SectionCertificateRequest, "Proxy", fields.Proxy);
         document.WriteString(SectionCertificateRequest, "ProxyPort", fields.ProxyPort);
+        if (!FNewAuthorityURL.empty()) {
+          document.WriteString(SectionCertificateRequest, "AuthorityURL", FNewAuthorityURL);
+        }
         authorityURL = ReadWithDefault(document, SectionCertificateRequest, "AuthorityURL", product::DefaultAuthorityURL);
       },
       error);
   if (ok) FAuthorityURL = authorityURL;
   return ok;
+}
+
+bool TdmProcess::EditConfiguration(const std::function<void(TIniDocument&)>& work, std::string& error) {
+  if (FileExists(FConfigFileName)) return RunIniFileBatch(FConfigFileName, work, error);
+  // A new file is written whole in one step, so no moment (and no crash)
+  // leaves an empty configuration behind.
+  TIniDocument document;
+  work(document);
+  const std::string path = ConfigFileName();
+  ForceDirectories(ExtractFilePath(path));
+  std::string reason;
+  if (!WritePrivateFile(path, document.SaveToText(), reason)) {
+    error = path + " could not be written!\r\n" + reason;
+    return false;
+  }
+  error.clear();
+  return true;
+}
+
+std::string TdmProcess::StoredCommonName() const {
+  std::string text;
+  std::string error;
+  if (!FileExists(FConfigFileName) || !ReadFileContent(ConfigFileName(), MaxConfigFileSize, text, error)) return "";
+  TIniDocument document;
+  document.LoadFromText(text);
+  return UnquotedValue(document.ReadString(SectionConfiguration, "CommonName", ""));
+}
+
+bool TdmProcess::KeepCommonNameOfWorkingPair(const std::string& previous) {
+  if (previous.empty() || !FileExists(WorkingKeyPairFiles(FFolder).Certificate)) return false;
+  if (SameIniName(StoredCommonName(), previous)) return false;
+  std::string error;
+  if (!EditConfiguration(
+          [&](TIniDocument& document) { document.WriteString(SectionConfiguration, "CommonName", previous); },
+          error)) {
+    ReportError(error);
+    return false;
+  }
+  return true;
 }
 
 bool TdmProcess::ConfigureWithCustomCertificate(const TSettingsFields& fields, const std::string& loginURL,
@@ -201,8 +247,22 @@ bool TdmProcess::ConfigureWithCustomCertificate(const TSettingsFields& fields, c
 
   window.SetStatusText("Generating certificate request... takes up to 35 seconds...");
   FUI.ProcessMessages();
+  // The new set is made beside the working key and certificate, which the
+  // service goes on using; whatever ends the sequence early takes the new
+  // files away again.
+  const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
+  struct TPendingFiles {
+    const TKeyPairFiles& Files;
+    ~TPendingFiles() { RemoveKeyPairFiles(Files); }
+  } removeAtEnd{pending};
   if (!GenerateKeyAndRequest()) return false;
   if (!SubmitCertificateRequest(fields)) return false;
+  std::string error;
+  if (!CertificateMatchesKey(pending.Certificate, pending.Key, KeyPassphrase, error) ||
+      !InstallKeyPair(pending, WorkingKeyPairFiles(FFolder), error)) {
+    ReportError(error);
+    return false;
+  }
 
   SaveReadmeFile(loginURL);
   FUI.ShowMessage(TMessageKind::Information,
@@ -218,8 +278,10 @@ void TdmProcess::WriteRequestInputFile(const TSettingsFields& fields) {
 }
 
 bool TdmProcess::GenerateKeyAndRequest() {
-  const std::string keyPath = InstallationPath("cert/WSSkey.pem");
-  const std::string requestPath = InstallationPath("cert/WSSreq.pem");
+  const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
+  const std::string& keyPath = pending.Key;
+  const std::string& requestPath = pending.Request;
+  RemoveKeyPairFiles(pending);
   // openssl loads its random-seed file ".rnd" from its working folder and
   // prints an error when it is missing (it writes one at its end); an empty
   // file is loaded without complaint, so the first run does not fail.
@@ -252,6 +314,13 @@ bool TdmProcess::GenerateKeyAndRequest() {
   std::error_code permissionsError;
   std::filesystem::permissions(keyPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::replace, permissionsError);
+  // An openssl that reported success but left no key or request made nothing
+  // that could be posted.
+  if (!FileExists(keyPath) || !FileExists(requestPath)) {
+    CheckOpensslOutput("ERROR: openssl left no new key and request in " + ExtractFilePath(keyPath), message);
+    ReportError(message);
+    return false;
+  }
   return true;
 }
 
@@ -261,7 +330,8 @@ bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
 
   std::string request;
   std::string error;
-  if (!ReadFileContent(InstallationPath("cert/WSSreq.pem"), MaxRequestFileSize, request, error)) {
+  const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
+  if (!ReadFileContent(pending.Request, MaxRequestFileSize, request, error)) {
     throw std::runtime_error(error);
   }
   request = EncodeRequestText(TextFromFileBytes(request));
@@ -297,7 +367,7 @@ bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
                 " was unable to generate your certificate and reports this error:\r\n\r\n" + quoted);
     return false;
   }
-  WriteFileOrThrow(InstallationPath("cert/WSScert.pem"), certificate);
+  WriteFileOrThrow(pending.Certificate, certificate);
   return true;
 }
 
@@ -325,7 +395,7 @@ void TdmProcess::AboutPhoto() {
                   "and is free to copy with the product.");
 }
 
-void TdmProcess::LaunchVardexManual() { FUI.OpenDocument(InstallationPath("Docs/Vardex-Manual.pdf")); }
+void TdmProcess::LaunchVardexManual() { ShowHelp(0); }
 
 void TdmProcess::LaunchTutorial() { FUI.OpenDocument(product::TutorialAddress); }
 

@@ -18,6 +18,7 @@
 namespace kelvane {
 
 class THttpClient;
+class TIniDocument;
 
 // How a console program ran.
 struct TConsoleRun {
@@ -92,11 +93,31 @@ class TdmProcess {
   // fields keep their design-time texts and `error` says why.
   bool LoadSettings(TSettingsFields& fields, std::string& error);
 
+  // An authority address for the next saves to write into the
+  // configuration file (the window has no field for it; batch mode has).
+  void SetNewAuthorityURL(const std::string& url) { FNewAuthorityURL = url; }
+
   // Writes the fields to the configuration file (one batch).
   bool SaveSettings(const TSettingsFields& fields, std::string& error);
 
-  // Confirmation, key and request, submission, certificate, readme and the
-  // closing message. True when the certificate was saved and the readme written.
+  // Changes the configuration file in one batch; a missing file is written
+  // whole in one step. False with the reason in `error`.
+  bool EditConfiguration(const std::function<void(TIniDocument&)>& work, std::string& error);
+
+  // The Common Name the configuration file holds now ("" when there is none).
+  std::string StoredCommonName() const;
+
+  // After a save sequence that installed no certificate: when a working
+  // certificate exists and the file's Common Name is no longer `previous`,
+  // writes `previous` back, so the service still starts on the working key
+  // and certificate. True when it wrote.
+  bool KeepCommonNameOfWorkingPair(const std::string& previous);
+
+  // Confirmation, a new key and request, submission, and only when the
+  // certificate arrived and belongs to the new key: key, certificate and
+  // request in place of the working ones, the readme and the closing
+  // message. True when all of that happened; otherwise the working key and
+  // certificate are as they were and the new files are gone.
   bool ConfigureWithCustomCertificate(const TSettingsFields& fields, const std::string& loginURL,
                                       ISettingsWindow& window);
 
@@ -106,8 +127,9 @@ class TdmProcess {
   // Writes "request.safetodelete" into the installation folder.
   void WriteRequestInputFile(const TSettingsFields& fields);
 
-  // Posts "Cert/WSSreq.pem" to the certificate authority and saves the
-  // certificate it answers as "Cert/WSScert.pem". Failures are reported.
+  // Posts the new request ("Cert/WSSreq.pem.new") to the certificate
+  // authority and saves the certificate it answers beside it as
+  // "Cert/WSScert.pem.new". Failures are reported.
   bool SubmitCertificateRequest(const TSettingsFields& fields);
 
   // Minutes to add to local time to get UTC, in force now.
@@ -147,6 +169,7 @@ class TdmProcess {
   TToolServices FServices;
   std::string FConfigFileName;
   std::string FAuthorityURL;
+  std::string FNewAuthorityURL;
   TProxySetting FProxy;
   std::unique_ptr<THttpClient> FWebHTTP1;
 };

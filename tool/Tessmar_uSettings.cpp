@@ -1,5 +1,6 @@
 #include "Tessmar_uSettings.h"
 
+#include <random>
 #include <stdexcept>
 
 #include "Tessmar_uProduct.h"
@@ -35,7 +36,7 @@ const std::vector<TSettingsControlInfo>& ControlTable() {
       {EditProxyPort, "EditProxyPort", "Proxy Port", 5, "e.g. 80", 1092},
       {btnAbort, "btnAbort", "Ba&ck", 0, "", 0},
       {btnHelp, "btnHelp", "Help", 0, "Display Vardex Help File", 0},
-      {BtnManual, "BtnManual", "Manual", 0, "Display Vardex manual in Acrobat Reader", 0},
+      {BtnManual, "BtnManual", "Manual", 0, "Display the Vardex manual from its start", 0},
       {btnTutorial, "btnTutorial", "Tutorial", 0, "Launch Vardex tutorial in your web browser", 0},
       {btnConfigure, "btnConfigure", "C&ontinue Installation", 0,
        "Save settings, request secure certificate, and continue Vardex installation", 0},
@@ -94,6 +95,15 @@ std::string& TSettingsFields::Text(TSettingsControl control) {
     default: break;
   }
   throw std::logic_error(std::string("no single-line text for ") + ControlInfo(control).Name);
+}
+
+std::string ProposedLoginPath() {
+  static constexpr char Characters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device device;
+  std::uniform_int_distribution<size_t> pick(0, sizeof Characters - 2);
+  std::string path = "Door_";
+  for (int i = 0; i < 16; ++i) path += Characters[pick(device)];
+  return path;
 }
 
 std::vector<std::string> SplitMemoLines(std::string_view text) {

@@ -63,8 +63,8 @@ struct TSettingsFields {
   std::string EMail;
   std::string IPNumber;
   std::string Port = "443";
-  std::string LoginPath = "Vardex_Login";
-  std::vector<std::string> UserLines = {"PersonA=CrocusOne", "PersonB=CrocusTwo"};
+  std::string LoginPath;  // a new installation is proposed ProposedLoginPath()
+  std::vector<std::string> UserLines;
   std::string Proxy;
   std::string ProxyPort;
 
@@ -72,6 +72,10 @@ struct TSettingsFields {
   const std::string& Text(TSettingsControl control) const;
   std::string& Text(TSettingsControl control);
 };
+
+// A login path nobody can guess, for an installation that has none yet:
+// "Door_" and 16 random letters and digits.
+std::string ProposedLoginPath();
 
 // The lines of a multi-line text as a text control holds them: "\n" or "\r\n"
 // ends a line, and a line break at the very end does not start another line.

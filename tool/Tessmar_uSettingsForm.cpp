@@ -1,5 +1,6 @@
 #include "Tessmar_uSettingsForm.h"
 
+#include <cctype>
 #include <exception>
 
 #include "Tessmar_uGlobal.h"
@@ -17,7 +18,33 @@ size_t CharacterCount(const std::string& text) {
   return count;
 }
 
+// True when the character at `at` makes the text beside an address part of a
+// longer address or name; `outward` is the step away from the address. A
+// colon continues only an IPv6 address, and only when a hexadecimal digit
+// follows it: after an address it is ping's punctuation
+// ("from 10.0.0.1: icmp_seq=1", "from fe80::1: icmp_seq=1").
+bool ContinuesAddress(const std::string& text, size_t at, int outward, bool ipv6) {
+  const char c = text[at];
+  const auto u = static_cast<unsigned char>(c);
+  if (std::isalnum(u) != 0 || c == '.' || c == '-' || c == '_') return true;
+  if (c != ':' || !ipv6) return false;
+  const size_t beyond = at + static_cast<size_t>(outward);
+  return beyond < text.size() && std::isxdigit(static_cast<unsigned char>(text[beyond])) != 0;
+}
+
 }  // namespace
+
+bool PingShowsAddress(const std::string& output, const std::string& address) {
+  if (address.empty()) return false;
+  const bool ipv6 = address.find(':') != std::string::npos;
+  for (size_t at = output.find(address); at != std::string::npos; at = output.find(address, at + 1)) {
+    const size_t end = at + address.size();
+    const bool startsAlone = at == 0 || !ContinuesAddress(output, at - 1, -1, ipv6);
+    const bool endsAlone = end == output.size() || !ContinuesAddress(output, end, 1, ipv6);
+    if (startsAlone && endsAlone) return true;
+  }
+  return false;
+}
 
 int LayoutMargin(int density) {
   if (density == 120) return 7;
@@ -83,7 +110,7 @@ bool TSettingsFormLogic::PingCommonName(const TSettingsFields& fields) {
   TConsoleRun run;
   try {
     run = FProcess.Services().RunCommand("ping -c 1 " + fields.CommonName, "");
-    result = run.Output.find(fields.IPNumber) != std::string::npos;
+    result = PingShowsAddress(run.Output, fields.IPNumber);
   } catch (const std::exception& e) {
     ui.ShowMessage(TMessageKind::Error, std::string(e.what()) + "\r\n" + run.Output);
     result = false;
@@ -109,25 +136,35 @@ void TSettingsFormLogic::btnConfigureClick() {
   FSequenceRunning = true;
   FWindow.SetSequenceRunning(true);
   bool succeeded = false;
+  bool saved = false;
+  std::string previousCommonName;
+  std::string newCommonName;
   try {
     if (ValidateSettings()) {
       // The sequence works on the fields as they were checked, so what is
       // saved, requested and written to the readme is one set of values
       // even if the person types on while the authority answers.
       const TSettingsFields fields = FWindow.Fields();
+      previousCommonName = FProcess.StoredCommonName();
+      newCommonName = fields.CommonName;
       FWindow.SetStatusText("Writing " + FProcess.ConfigFileName());
       FProcess.UI().ProcessMessages();
       std::string error;
       if (!FProcess.SaveSettings(fields, error)) {
         FProcess.ReportError(error);
       } else {
+        saved = true;
         succeeded = FProcess.ConfigureWithCustomCertificate(fields, LoginURL(fields), FWindow);
       }
     }
   } catch (const std::exception& e) {
-    EndSequence();
     FProcess.ReportError(e.what());
-    return;
+  }
+  // Without a new certificate the service goes on with the working one, which
+  // names the Common Name the file held before.
+  if (saved && !succeeded && FProcess.KeepCommonNameOfWorkingPair(previousCommonName)) {
+    FWindow.SetStatusText("The Common Name stays " + previousCommonName + " until a certificate for " +
+                          newCommonName + " is installed.");
   }
   EndSequence();
   if (succeeded) {

@@ -29,6 +29,10 @@ TWindowSize ArrangeWindowSize(TWindowSize created, int density);
 // The largest size the person may give the window: 10 pixels more each way.
 TWindowSize MaximumWindowSize(TWindowSize arranged);
 
+// True when `address` stands in the ping output as a whole address, not as
+// the start or the end of a longer one ("10.0.0.1" is not in "10.0.0.12").
+bool PingShowsAddress(const std::string& output, const std::string& address);
+
 class TSettingsFormLogic {
  public:
   TSettingsFormLogic(TdmProcess& process, ISettingsWindow& window);
@@ -41,7 +45,7 @@ class TSettingsFormLogic {
   bool ValidateSettings();
 
   // True when the IP number is empty, is this machine's first address, or
-  // shows in the output of a ping of the common name.
+  // shows as a whole address in the output of a ping of the common name.
   bool PingCommonName(const TSettingsFields& fields);
 
   // The save sequence of "C&ontinue Installation" and "&Save".

@@ -52,4 +52,11 @@ std::string UpperCaseAscii(std::string text) {
   return text;
 }
 
+std::string UnquotedValue(const std::string& value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
 }  // namespace kelvane

@@ -16,6 +16,10 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 // The same, finding `from` without regard to ASCII case.
 std::string ReplaceAllIgnoringCase(std::string text, std::string_view from, std::string_view to);
 
+// A configuration value without a matching pair of enclosing quotation marks
+// (" or '), as the service reads it.
+std::string UnquotedValue(const std::string& value);
+
 // The letters a to z made upper case; everything else unchanged.
 std::string UpperCaseAscii(std::string text);
 

@@ -104,14 +104,30 @@ TdmMain::~TdmMain() {
 }
 
 void TdmMain::AttemptServiceStart(bool& Started, std::string& ErrorText) {
+  FStartReport.clear();
+  // What the start writes to the error log is also kept for the report on
+  // the terminal, once the log exists.
+  const auto stopObserving = [this] {
+    if (FLog) FLog->SetErrorObserver(nullptr);
+  };
   try {
     RunStartSteps(Started, ErrorText);
   } catch (const std::exception& e) {
     // The exception ends the start and its message goes to the start-up's
     // failure report, which points at the error log: the log gets it too.
     ApplicationException(e);
+    stopObserving();
     throw;
   }
+  stopObserving();
+}
+
+std::string TdmMain::StartReport() const { return FStartReport; }
+
+std::string TdmMain::ListeningAddress() const {
+  if (!HTTPServer || !HTTPServer->Active()) return {};
+  const std::string address = FListenerSettings.Address.empty() ? "0.0.0.0" : FListenerSettings.Address;
+  return address + ":" + std::to_string(HTTPServer->LocalPort());
 }
 
 void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
@@ -126,6 +142,7 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   const bool reloadOK = Config->Reload(reloadError);
 
   FLog = std::make_unique<TLog>(ApplicationFolderPath);
+  FLog->SetErrorObserver([this](std::string_view line) { FStartReport.append(line).append("\n"); });
   FLog->UpdatePath(Config->FLogFolderPath);
   FThrottle = std::make_unique<TLoginThrottle>([this](std::string_view line) { FLog->WriteError(line); });
   FTOTP = std::make_unique<TTOTPVerifier>();

@@ -67,6 +67,14 @@ class TdmMain final : public TErrorHandler {
   // Today's error log file; empty before the start opened the log.
   std::string ErrorLogPath() const;
 
+  // The error-log lines the last AttemptServiceStart wrote, one per line: the
+  // reason for a failed start, for the terminal or the journal.
+  std::string StartReport() const;
+
+  // "127.0.0.1:443" while the listener runs ("0.0.0.0:443" for every
+  // address); empty otherwise.
+  std::string ListeningAddress() const;
+
   // The port the listener took (useful when the configuration asked for 0).
   std::uint16_t ListeningPort() const;
 
@@ -122,6 +130,7 @@ class TdmMain final : public TErrorHandler {
   std::unique_ptr<TLoginThrottle> FThrottle;
   std::unique_ptr<TTOTPVerifier> FTOTP;
   TimePoint LastCertErrorTime{};
+  std::string FStartReport;
 };
 
 }  // namespace kelvane

@@ -168,7 +168,18 @@ void TLog::WriteHistory(std::string_view userName, std::string_view remoteIp, st
   WriteLine(TLogKind::History, text);
 }
 
-void TLog::WriteError(std::string_view error) { WriteLine(TLogKind::Error, error); }
+void TLog::WriteError(std::string_view error) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FErrorObserver) FErrorObserver(error);
+  }
+  WriteLine(TLogKind::Error, error);
+}
+
+void TLog::SetErrorObserver(TErrorObserver observer) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FErrorObserver = std::move(observer);
+}
 
 std::string TLog::GetLogFolder(TLogKind kind) const {
   return FLogFolderPath + (kind == TLogKind::History ? "History" : "Errors") + PathDelimiter;

@@ -5,6 +5,7 @@
 // "dd-mmm-yyyy hh:mm:ss", a tab, the text and CR LF; a new file begins at local
 // midnight. Writing never fails visibly: a line that cannot be written is lost.
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ class TLog {
   // is written as "\r" or "\n" so that one message is always one line.
   void WriteError(std::string_view error);
 
+  // Also hands every error message to `observer` (none: stops), whether or not
+  // it could be written; called under the log's lock, so it must be quick and
+  // must not write to this log.
+  using TErrorObserver = std::function<void(std::string_view error)>;
+  void SetErrorObserver(TErrorObserver observer);
+
   // When the user last acted, from the newest history line that names the
   // user (ignoring ASCII case): "Prior usage was on <time stamp>." or
   // "It was the first usage by <user>". Call it before writing the history
@@ -72,6 +79,7 @@ class TLog {
   std::size_t FErrorLogLimit = 10 * 1024 * 1024;
   // The error log file that reached its limit; its lines are dropped.
   std::string FFullErrorLog;
+  TErrorObserver FErrorObserver;
 };
 
 }  // namespace kelvane

@@ -1,5 +1,6 @@
 #include "KMX_dmProjectManager.h"
 
+#include <iostream>
 #include <stdexcept>
 
 #include "ApplicationService.h"
@@ -43,7 +44,7 @@ void TDataModuleProjMgr::VDXProjMgrDataModulesCreate1(TProjectManager& Sender, s
   FdmMain = &Sender.Context().App->CreateForm(std::move(module));
 }
 
-void TDataModuleProjMgr::VDXProjMgrDataModulesCreate2(TProjectManager& /*Sender*/,
+void TDataModuleProjMgr::VDXProjMgrDataModulesCreate2(TProjectManager& Sender,
                                                       const std::string& /*SuggestedAppID*/, std::string& ErrorText,
                                                       bool& Continue) {
   if (FdmMain == nullptr) {
@@ -52,6 +53,12 @@ void TDataModuleProjMgr::VDXProjMgrDataModulesCreate2(TProjectManager& /*Sender*
     return;
   }
   FdmMain->AttemptServiceStart(Continue, ErrorText);
+  // The service's output goes to the journal: it says where it can be
+  // reached (the login path stays a secret of the configuration file).
+  const std::string address = FdmMain->ListeningAddress();
+  if (Continue && !address.empty() && Sender.Context().App->ApplicationMode() == TmtaMode::mtamWinService) {
+    std::cout << "Listening on https://" << address << "/" << std::endl;
+  }
 }
 
 }  // namespace kelvane

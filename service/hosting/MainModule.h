@@ -3,7 +3,6 @@
 // The seam between the host and the service core: the start-up creates the
 // core's main module through a factory and asks it once to start.
 
-#include <concepts>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +32,12 @@ class IMainModule : public TDataModule {
 
   // The log file the module writes its start failures to; empty when unknown.
   virtual std::string ErrorLogPath() const { return {}; }
+
+  // What the last start wrote to that log, one line each; empty when unknown.
+  virtual std::string StartReport() const { return {}; }
+
+  // Where the service listens ("address:port") once started; empty otherwise.
+  virtual std::string ListeningAddress() const { return {}; }
 };
 
 // Creates the main module. `loop` is the main thread's event loop, which the
@@ -40,8 +45,9 @@ class IMainModule : public TDataModule {
 using TMainModuleFactory =
     std::function<std::unique_ptr<IMainModule>(TEventLoop& loop, const TServiceOptions& options)>;
 
-// Wraps any class with a matching AttemptServiceStart as the main module, so
-// the service core needs no knowledge of this interface.
+// Wraps any class with matching AttemptServiceStart, ErrorLogPath,
+// StartReport and ListeningAddress as the main module, so the service core
+// needs no knowledge of this interface.
 template <class TModule>
 class TMainModuleAdapter final : public IMainModule {
  public:
@@ -52,15 +58,9 @@ class TMainModuleAdapter final : public IMainModule {
     FModule.AttemptServiceStart(Started, ErrorText);
   }
 
-  std::string ErrorLogPath() const override {
-    if constexpr (requires(const TModule& module) {
-                    { module.ErrorLogPath() } -> std::convertible_to<std::string>;
-                  }) {
-      return FModule.ErrorLogPath();
-    } else {
-      return {};
-    }
-  }
+  std::string ErrorLogPath() const override { return FModule.ErrorLogPath(); }
+  std::string StartReport() const override { return FModule.StartReport(); }
+  std::string ListeningAddress() const override { return FModule.ListeningAddress(); }
 
   TModule& Module() { return FModule; }
 

@@ -58,6 +58,8 @@ int ReportDesktopRun(TDataModuleProjMgr& startup, const TProgramSetup& setup, co
   }
   if (!manager.ErrorMessage().empty()) *setup.Err << manager.ErrorMessage() << std::endl;
   if (IMainModule* module = startup.dmMain()) {
+    // The lines the start wrote say why; the log's path says where to look later.
+    *setup.Err << module->StartReport();
     const std::string log = module->ErrorLogPath();
     *setup.Err << productName << " could not start" << (log.empty() ? "; see its error log." : "; see " + log)
                << std::endl;
@@ -70,7 +72,10 @@ int ReportDesktopRun(TDataModuleProjMgr& startup, const TProgramSetup& setup, co
 void ReportServiceStartFailure(TDataModuleProjMgr& startup, const TProgramSetup& setup) {
   const std::string& message = startup.VDXProjMgr().ErrorMessage();
   std::string log;
-  if (IMainModule* module = startup.dmMain()) log = module->ErrorLogPath();
+  if (IMainModule* module = startup.dmMain()) {
+    *setup.Err << module->StartReport();
+    log = module->ErrorLogPath();
+  }
   *setup.Err << "Start-up failed" << (message.empty() ? std::string() : ": " + message)
              << (log.empty() ? std::string() : " (see " + log + ")") << std::endl;
 }

@@ -48,6 +48,10 @@ TEST_F(VardexService, StartsReportsReadyServesARebootAndStopsOnSigterm) {
   TNotifySocket notify(Folder.Path() + "notify.sock");
   auto service = StartService({"NOTIFY_SOCKET=" + notify.Path()});
   EXPECT_NE(notify.Receive(30s).find("READY=1"), std::string::npos) << service->Stderr();
+  EXPECT_TRUE(WaitUntil([&] { return service->Stdout().find("Listening on https://127.0.0.1:" + std::to_string(Port) +
+                                                           "/\n") != std::string::npos; },
+                        5s))
+      << service->Stdout();
 
   const std::string body = "UserName=admin&Password=secret&Action=Reboot";
   auto reply = HttpsExchange(Port, MakeRequest("POST", "/Result_Vardex_Login", body),
@@ -71,6 +75,9 @@ TEST_F(VardexService, AFailedStartEndsWithAnErrorStatusAndTheLogSaysWhy) {
   EXPECT_NE(log.find("\tINFO: Cert\\WSScert.pem\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("\tFatal SSL certificate error: cannot load Server Certificate.\r\n"), std::string::npos);
   EXPECT_NE(service->Stderr().find("Cert not loaded"), std::string::npos) << service->Stderr();
+  // The journal gets the log's reasons too.
+  EXPECT_NE(service->Stderr().find("Fatal SSL certificate error: cannot load Server Certificate.\n"), std::string::npos)
+      << service->Stderr();
 }
 
 TEST_F(VardexService, ARunWithoutModeSwitchChecksTheStartAndEnds) {
@@ -80,6 +87,10 @@ TEST_F(VardexService, ARunWithoutModeSwitchChecksTheStartAndEnds) {
   auto bad = testing::RunChild(Folder.Path() + "vardex", {"/DRYRUN"}, {}, Folder.Path(), 30s);
   EXPECT_EQ(bad.Status, 1) << bad.Stdout << bad.Stderr;
   EXPECT_NE((bad.Stdout + bad.Stderr).find("Errors_"), std::string::npos) << bad.Stdout << bad.Stderr;
+  // The reason is on the terminal, not only in the log.
+  EXPECT_NE(bad.Stderr.find("Server start cancelled. Configuration file '" + Folder.Path() + "Vardex.cfg' was not found."),
+            std::string::npos)
+      << bad.Stderr;
 }
 
 }  // namespace

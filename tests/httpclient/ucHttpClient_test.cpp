@@ -261,12 +261,14 @@ TEST(THttpClientTest, FilesOfDifferentKindsGoIntoANestedPart) {
 // ---------------------------------------------------------------------------
 // The exchange
 
-TEST(THttpClientExchangeTest, ALargeAnswerInPiecesIsJoinedInOrder) {
+TEST(THttpClientExchangeTest, ALargeAnswerInPiecesIsJoinedInOrderWithEveryByte) {
   // The status line itself is split, and the rest comes as 10 KB pieces.
   std::vector<std::string> pieces = {"HTTP/1.1 20", "0 OK\r\n\r\n"};
   for (int i = 0; i < 10; ++i) {
     pieces.push_back(std::string(10 * 1024, static_cast<char>('a' + i)));
   }
+  // A zero byte inside a piece is part of the answer, and so is all after it.
+  pieces[4][100] = '\0';
   TServerScript script = Answering(pieces);
   script.PieceDelay = std::chrono::milliseconds(5);
   TLoopbackHttpServer server(script);

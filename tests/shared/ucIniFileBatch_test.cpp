@@ -34,7 +34,7 @@ void SaveLikeTheTool(TIniDocument& ini, const std::vector<std::string>& users) {
 }
 
 const char* const CertificateRequestSection =
-    "[CertificateRequest]\r\nCountry=US\r\nState=\r\nLocality=Z?rich\r\nOrganization=Org\r\nOrgSection=IT\r\n"
+    "[CertificateRequest]\r\nCountry=US\r\nState=\r\nLocality=Z\xC3\xBCrich\r\nOrganization=Org\r\nOrgSection=IT\r\n"
     "EMail=admin@example.com\r\nProxy=\r\nProxyPort=\r\n\r\n";
 
 // Each test's temporary folder gives its batches a lock file of their own;
@@ -120,7 +120,7 @@ TEST_F(IniFileBatch, SavingKeepsServiceKeysDropsCommentsAndRebuildsTheUsers) {
   EXPECT_EQ(ReadFile(dir.Path() + "vardex.CFG"),
             "[Configuration]\r\nSessionTimeOut=60000\r\nVardexPort=8443\r\nAllowShutdown=True\r\n"
             "ThisServerIPNumber=10.0.0.5\r\nCommonName=host.example.com\r\nLoginRequest=Secret_Login\r\n\r\n"
-            "[UserList]\r\nAdmin=two\r\nRen?=t?\r\n\r\n" +
+            "[UserList]\r\nAdmin=two\r\nRen\xC3\xA9=t\xC3\xA9\r\n\r\n" +
                 std::string(CertificateRequestSection));
   EXPECT_FALSE(std::filesystem::exists(dir.Path() + "Vardex.cfg")) << "the existing spelling is reused";
 }

@@ -176,11 +176,40 @@ TEST(IniDocument, RebuildSectionWithNoEntriesLeavesNoSectionAndAcceptsManyLines)
   EXPECT_EQ(lines.back(), "user299=pw299");
 }
 
-TEST(IniDocument, WritesSevenBitAsciiWithOneQuestionMarkPerCharacter) {
+TEST(IniDocument, KeepsWellFormedUtf8AndMarksEachMalformedByte) {
+  struct TCase {
+    const char* Name;
+    std::string Written;
+    std::string Saved;
+  };
+  const TCase cases[] = {
+      {"two, three and four bytes", "J\xC3\xBCrgen=Pass\xC3\xA9word \xE2\x82\xAC \xF0\x9F\x94\x91",
+       "J\xC3\xBCrgen=Pass\xC3\xA9word \xE2\x82\xAC \xF0\x9F\x94\x91"},
+      {"a byte that starts nothing", "a=b\xFF" "c", "a=b?c"},
+      {"Latin-1 text", "Ren\xE9=pw", "Ren?=pw"},
+      {"a cut sequence", "a=\xE2\x82", "a=??"},
+      {"overlong", "a=\xC0\xAF\xE0\x80\xAF", "a=?????"},
+      {"a surrogate", "a=\xED\xA0\x80", "a=???"},
+      {"above U+10FFFF", "a=\xF4\x90\x80\x80", "a=????"},
+      {"a lone continuation", "a=\x80x", "a=?x"},
+  };
+  for (const TCase& test : cases) {
+    TIniDocument ini;
+    ini.RebuildSection("UserList", {test.Written});
+    EXPECT_EQ(ini.SaveToText(), "[UserList]\r\n" + test.Saved + "\r\n\r\n") << test.Name;
+  }
+}
+
+TEST(IniDocument, Utf8NamesAndPasswordsReadBackByteForByte) {
   TIniDocument ini;
-  // "é" and "€" in UTF-8, then a byte that starts no valid sequence.
-  ini.RebuildSection("UserList", {"Ren\xC3\xA9=pa\xE2\x82\xACss\xFFword"});
-  EXPECT_EQ(ini.SaveToText(), "[UserList]\r\nRen?=pa?ss?word\r\n\r\n");
+  ini.RebuildSection("UserList", {"J\xC3\xBCrgen=Pass\xC3\xA9word"});
+  ini.WriteString("CertificateRequest", "Locality", "Z\xC3\xBCrich");
+  TIniDocument again;
+  again.LoadFromText(ini.SaveToText());
+  EXPECT_EQ(again.ReadSectionLines("UserList"), std::vector<std::string>{"J\xC3\xBCrgen=Pass\xC3\xA9word"});
+  TIniReader reader(again.SaveToText());
+  EXPECT_EQ(reader.ReadString("UserList", "J\xC3\xBCrgen", ""), "Pass\xC3\xA9word");
+  EXPECT_EQ(reader.ReadString("CertificateRequest", "Locality", ""), "Z\xC3\xBCrich");
 }
 
 TEST(IniDocument, ALineBreakInsideAValueCannotForgeAnotherSection) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 
 #include "Authority_uServer.h"
 #include "ChildProcess.h"
@@ -13,10 +14,12 @@
 #include "ScriptedUserInterface.h"
 #include "Tessmar_uDateTime.h"
 #include "Tessmar_uGlobal.h"
+#include "Tessmar_uKeyPair.h"
 #include "Tessmar_uLog.h"
 #include "Tessmar_uReadme.h"
 #include "Tessmar_uSettingsForm.h"
 #include "ToolInstallation.h"
+#include "ucIniFileBatch.h"
 #include "ucPaths.h"
 #include "ucPipe.h"
 #include "ucVersionInfo.h"
@@ -110,14 +113,23 @@ INSTANTIATE_TEST_SUITE_P(
         TValidationCase{"OtherPortTextsAskNothing", [](auto& f, auto&) { f.Port = " 443"; }, {}, true, {}, {}},
         TValidationCase{"EmptySecondLine", [](auto& f, auto&) { f.UserLines = {"a=b", "", "c"}; }, {}, false,
                         {"error: The syntax for Users and Passwords requires a = on each line."}, {}},
-        TValidationCase{"PingAnswerContainsTheAddress",
+        TValidationCase{"PingAnswerShowsTheAddress",
                         [](auto& f, auto& p) {
-                          f.IPNumber = "10.0.0.1";
-                          p.Output = "64 bytes from 10.0.0.12: icmp_seq=1 ttl=64 time=0.05 ms\n";
+                          f.IPNumber = "10.0.0.7";
+                          p.Output = "64 bytes from 10.0.0.7: icmp_seq=1 ttl=64 time=0.05 ms\n";
                         },
                         {},
                         true,
                         {},
+                        {"ping -c 1 reboot.example.com"}},
+        TValidationCase{"PingAnswersFromALongerAddress",
+                        [](auto& f, auto& p) {
+                          f.IPNumber = "10.0.0.7";
+                          p.Output = "64 bytes from 10.0.0.71: icmp_seq=1 ttl=64 time=0.05 ms\n";
+                        },
+                        {},
+                        false,
+                        {MismatchWarning},
                         {"ping -c 1 reboot.example.com"}},
         TValidationCase{"PingAnswersFromAnotherAddress",
                         [](auto& f, auto& p) {
@@ -144,6 +156,29 @@ INSTANTIATE_TEST_SUITE_P(
         TValidationCase{"OneLetterCountry", [](auto& f, auto&) { f.Country = "u"; }, {}, false,
                         {"error: The 2 letter country code is required for the secure certificate."}, {}}),
     [](const auto& test) { return std::string(test.param.Name); });
+
+TEST(Tessmar_ValidateSettings, PingOutputMatchesWholeAddressesOnly) {
+  struct TCase {
+    const char* Output;
+    const char* Address;
+    bool Shown;
+  };
+  const TCase cases[] = {
+      {"64 bytes from 10.0.0.1: icmp_seq=1", "10.0.0.1", true},
+      {"PING reboot.example.com (10.0.0.1) 56(84) bytes of data.", "10.0.0.1", true},
+      {"10.0.0.1", "10.0.0.1", true},
+      {"64 bytes from 10.0.0.12: icmp_seq=1", "10.0.0.1", false},
+      {"64 bytes from 110.0.0.1: icmp_seq=1", "10.0.0.1", false},
+      {"PING x (10.0.0.12) and later from 10.0.0.1 too", "10.0.0.1", true},
+      {"PING host10.0.0.1.example.com (192.0.2.4)", "10.0.0.1", false},
+      {"64 bytes from fe80::1: icmp_seq=1", "fe80::1", true},
+      {"64 bytes from fe80::1:2: icmp_seq=1", "fe80::1", false},
+      {"anything", "", false},
+  };
+  for (const TCase& test : cases) {
+    EXPECT_EQ(PingShowsAddress(test.Output, test.Address), test.Shown) << test.Address << " in " << test.Output;
+  }
+}
 
 TEST(Tessmar_ValidateSettings, UpperCasesTheCountryCodeInTheField) {
   TToolInstallation tool;
@@ -202,27 +237,30 @@ TEST(Tessmar_ConfigurationFile, KeepsServiceKeysDropsCommentsAndReadsTheAuthorit
   EXPECT_EQ(tool.Process->AuthorityURL(), "http://ca.example.org/sign");
 }
 
-TEST(Tessmar_ConfigurationFile, LoadGivesDefaultsAndSampleUsers) {
+TEST(Tessmar_ConfigurationFile, LoadGivesDefaultsNoUsersAndAnUnguessableLoginPath) {
   TToolInstallation tool;
   TScriptedSettingsWindow window;
   window.Current.CommonName = "typed but not saved";
   TSettingsFormLogic logic(*tool.Process, window);
   logic.LoadSettings();
-  EXPECT_TRUE(tool.Exists("Vardex.cfg")) << "the first reading leaves an empty file behind";
-  EXPECT_EQ(tool.Read("Vardex.cfg"), "");
+  EXPECT_FALSE(tool.Exists("Vardex.cfg")) << "reading leaves no empty file behind";
+  EXPECT_TRUE(tool.UI.Shown.empty());
   EXPECT_EQ(window.Current.CommonName, "");
   EXPECT_EQ(window.Current.Port, "443");
-  EXPECT_EQ(window.Current.LoginPath, "Vardex_Login");
   EXPECT_EQ(window.Current.Country, "US");
   EXPECT_EQ(window.Current.EMail, "support@kelvane.example");
-  EXPECT_EQ(window.Current.UserLines, (std::vector<std::string>{"PersonA=CrocusOne", "PersonB=CrocusTwo"}));
+  EXPECT_TRUE(window.Current.UserLines.empty()) << "no sample users with known passwords";
+  const std::string proposed = window.Current.LoginPath;
+  EXPECT_TRUE(std::regex_match(proposed, std::regex("Door_[A-Za-z0-9]{16}"))) << proposed;
+  logic.LoadSettings();
+  EXPECT_NE(window.Current.LoginPath, proposed) << "each installation its own";
 
   tool.Dir.WriteFile("Vardex.cfg",
                      "[Configuration]\r\nVardexPort=\r\nLoginRequest=\r\nCommonName=\"quoted.example\"\r\n"
                      "[UserList]\r\nz=1\r\na=b=c\r\n");
   logic.LoadSettings();
   EXPECT_EQ(window.Current.Port, "443");
-  EXPECT_EQ(window.Current.LoginPath, "Vardex_Login");
+  EXPECT_TRUE(window.Current.LoginPath.starts_with("Door_")) << "an empty path is proposed a new one";
   EXPECT_EQ(window.Current.CommonName, "quoted.example");
   EXPECT_EQ(window.Current.UserLines, (std::vector<std::string>{"z=1", "a=b=c"}));
 }
@@ -469,7 +507,7 @@ TEST(Tessmar_Help, ManualTutorialMailAndAbout) {
   tool.Process->AboutVardex();
   UnregisterVersionResource();
   ASSERT_EQ(tool.UI.Shown.size(), 4u);
-  EXPECT_EQ(tool.UI.Shown[0], "open: " + tool.Folder + "Docs/Vardex-Manual.pdf") << "below the installation folder";
+  EXPECT_EQ(tool.UI.Shown[0], "help: " + tool.Folder + "Docs/vardex.html#0") << "the help file that ships, at its start";
   EXPECT_EQ(tool.UI.Shown[1], "open: http://www.kelvane.example/vardex/tutorial/");
   EXPECT_EQ(tool.UI.Shown[2], "open: mailto:support@kelvane.example");
   EXPECT_NE(tool.UI.Shown[3].find("version 4.5.0.8"), std::string::npos) << tool.UI.Shown[3];
@@ -575,12 +613,12 @@ TEST_F(SaveSequence, OpensslErrorKeepsTheRequestFileAndReportsOpensslsWords) {
                                       "Generating certificate request... takes up to 35 seconds..."}));
 }
 
-TEST_F(SaveSequence, AuthorityErrorLeavesNewKeyAndRequestButNoCertificate) {
+TEST_F(SaveSequence, AuthorityErrorLeavesNoNewFiles) {
   StartAuthority(FRoot.Path() + "no-such.key");
   FTool.UI.Answers = {true};
   Press();
   EXPECT_FALSE(FTool.Exists("request.safetodelete"));
-  EXPECT_EQ(CertFiles(), (std::vector<std::string>{"WSSkey.pem", "WSSreq.pem"}));
+  EXPECT_TRUE(CertFiles().empty()) << "no key without its certificate";
   EXPECT_FALSE(FTool.Exists("Docs/readme.txt"));
   const auto errors = FTool.UI.Of("error");
   ASSERT_EQ(errors.size(), 1u);
@@ -591,6 +629,75 @@ TEST_F(SaveSequence, AuthorityErrorLeavesNewKeyAndRequestButNoCertificate) {
       << errors[0];
   EXPECT_FALSE(FWindow.ClosedWithOK);
   EXPECT_TRUE(Global().KeepGoing);
+}
+
+// After a first installation, a later save that brings no certificate (the
+// authority refuses, nobody answers, the person cancels, the answer is for
+// another key) leaves the working key and certificate byte for byte, still
+// belonging together, no new files beside them, and the Common Name the
+// working certificate was made for.
+TEST_F(SaveSequence, NoNewCertificateLeavesTheWorkingPairAsItWas) {
+  FTool.UI.Answers = {true};
+  Press();
+  ASSERT_TRUE(FWindow.ClosedWithOK) << (FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]);
+  const std::string key = FTool.Read("Cert/WSSkey.pem");
+  const std::string cert = FTool.Read("Cert/WSScert.pem");
+  const std::string request = FTool.Read("Cert/WSSreq.pem");
+  const std::string authority = "http://127.0.0.1:" + std::to_string(FServer->Port()) + "/certreq";
+
+  testing::TServerScript otherKey;
+  otherKey.Pieces = {"HTTP/1.1 200 OK\r\n\r\n" + testing::ReadFile(FRoot.Path() + "root.pem")};
+  testing::TLoopbackHttpServer wrongAnswer(otherKey);
+  struct TCase {
+    const char* Name;
+    std::string AuthorityURL;
+    bool Confirmed;
+    std::string Error;
+  };
+  const TCase cases[] = {
+      {"cancelled", authority, false, ""},
+      {"refused", "http://127.0.0.1:" + std::to_string(FServer->Port()) + "/wrong", true,
+       "openssl.exe on kelvane.example was unable"},
+      {"nobody answers", "http://127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + "/x", true,
+       "Quillon has not granted a certificate."},
+      {"another key's certificate", "http://127.0.0.1:" + std::to_string(wrongAnswer.Port()) + "/x",
+       true, "The certificate from the authority does not belong to the new private key."},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Name);
+    std::string error;
+    ASSERT_TRUE(RunIniFileBatch(
+        FTool.Folder + "Vardex.cfg",
+        [&](TIniDocument& document) {
+          document.WriteString("CertificateRequest", "AuthorityURL", test.AuthorityURL);
+        },
+        error));
+    FTool.UI.Shown.clear();
+    FTool.UI.Answers = {test.Confirmed};
+    FWindow.RunningChanges.clear();
+    FWindow.StatusTexts.clear();
+    FWindow.ClosedWithOK = false;
+    FWindow.Current.CommonName = "renamed.example.com";
+    Press();
+    EXPECT_FALSE(FWindow.ClosedWithOK);
+    const auto errors = FTool.UI.Of("error");
+    if (test.Error.empty()) {
+      EXPECT_TRUE(errors.empty());
+    } else {
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_EQ(errors[0].rfind(test.Error, 0), 0u) << errors[0];
+    }
+    EXPECT_EQ(CertFiles(), (std::vector<std::string>{"WSScert.pem", "WSSkey.pem", "WSSreq.pem"}));
+    EXPECT_TRUE(FTool.Read("Cert/WSSkey.pem") == key);
+    EXPECT_TRUE(FTool.Read("Cert/WSScert.pem") == cert);
+    EXPECT_TRUE(FTool.Read("Cert/WSSreq.pem") == request);
+    EXPECT_TRUE(CertificateMatchesKey(FTool.Folder + "Cert/WSScert.pem", FTool.Folder + "Cert/WSSkey.pem", "plover",
+                                      error))
+        << error;
+    EXPECT_EQ(FTool.Process->StoredCommonName(), "reboot.example.com");
+    EXPECT_EQ(FWindow.StatusTexts.back(),
+              "The Common Name stays reboot.example.com until a certificate for renamed.example.com is installed.");
+  }
 }
 
 TEST_F(SaveSequence, NoAuthorityListening) {
@@ -705,7 +812,7 @@ TEST(Tessmar_Submission, FormFieldsOnTheWireAndTheCertificateSaved) {
                                        std::to_string(server.Port()) + "/sign/app.dll?x\r\n");
   std::string error;
   ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
-  tool.Dir.WriteFile("Cert/WSSreq.pem", "-----BEGIN CERTIFICATE REQUEST-----\r\nMII+a/b\nend");
+  tool.Dir.WriteFile("Cert/WSSreq.pem.new", "-----BEGIN CERTIFICATE REQUEST-----\r\nMII+a/b\nend");
   tool.Dir.WriteFile("request.safetodelete", "x");
 
   // The submission alone, on what openssl would have left behind.
@@ -721,7 +828,9 @@ TEST(Tessmar_Submission, FormFieldsOnTheWireAndTheCertificateSaved) {
                 std::to_string(tool.Process->GetTimeZoneBias()) + "&UserEMail=admin%40example%2Ecom\r\n\r\n");
   EXPECT_EQ(Global().CertificateStartTime, "45356.1041666667");
   EXPECT_FALSE(tool.Exists("request.safetodelete"));
-  EXPECT_EQ(tool.Read("Cert/WSScert.pem"), "-----BEGIN CERTIFICATE-----\nQUJD+RA==\n-----END CERTIFICATE-----\ntrailing");
+  EXPECT_EQ(tool.Read("Cert/WSScert.pem.new"),
+            "-----BEGIN CERTIFICATE-----\nQUJD+RA==\n-----END CERTIFICATE-----\ntrailing");
+  EXPECT_FALSE(tool.Exists("Cert/WSScert.pem")) << "the working certificate waits for the check against the key";
 }
 
 TEST(Tessmar_Submission, ThroughAProxyTheRequestLineCarriesTheWholeAddress) {
@@ -731,7 +840,7 @@ TEST(Tessmar_Submission, ThroughAProxyTheRequestLineCarriesTheWholeAddress) {
   testing::TLoopbackHttpServer proxy(script);
   std::string error;
   ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
-  tool.Dir.WriteFile("Cert/WSSreq.pem", "request");
+  tool.Dir.WriteFile("Cert/WSSreq.pem.new", "request");
   TSettingsFields fields = SampleFields();
   fields.Proxy = "127.0.0.1";
   fields.ProxyPort = std::to_string(proxy.Port());

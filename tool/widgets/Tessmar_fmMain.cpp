@@ -192,7 +192,7 @@ void TfmTessmar::BuildMenu() {
   helpFile->setObjectName("miKMXHelp");
   helpFile->setShortcut(QKeySequence(Qt::Key_F1));
   connect(helpFile, &QAction::triggered, this, [this] { FButtons.at(btnHelp)->click(); });
-  QAction* manual = help->addAction("Display Vardex &Manual in Acrobat Reader");
+  QAction* manual = help->addAction("Display Vardex &Manual");
   manual->setObjectName("DisplayKMXManualinAcrobatReader1");
   connect(manual, &QAction::triggered, this, [this] { FProcess.LaunchVardexManual(); });
   QAction* mail = help->addAction("&EMail Support (FREE)");
@@ -260,8 +260,10 @@ void TfmTessmar::FormActivate() {
 }
 
 void TfmTessmar::EditControlEnter(TSettingsControl control) {
+  // The label repaints when the event loop comes back. Running pending
+  // events here, inside the focus change of a mouse press, would hand the
+  // release to the button before its press and lose the click.
   SetStatusText(ControlInfo(control).Hint);
-  FProcess.UI().ProcessMessages();
 }
 
 void TfmTessmar::btnHelpClick() { FProcess.ShowHelp(1999); }

@@ -7,6 +7,7 @@
 
 #include "Authority_uServer.h"
 #include "ucTime.h"
+#include "ucVersionInfo.h"
 
 namespace {
 
@@ -17,7 +18,9 @@ const char* const Usage =
     "  --root-key-pass-file FILE  file holding the root key's passphrase\n"
     "  --days N                   validity of issued certificates (default 825)\n"
     "  --openssl PROGRAM          the openssl program (default openssl)\n"
-    "  --work-folder FOLDER       where requests are handled (default the temporary folder)\n";
+    "  --work-folder FOLDER       where requests are handled (default the temporary folder)\n"
+    "  --help                     this text\n"
+    "  --version                  the version of this program\n";
 
 bool ParsePort(const std::string& text, std::uint16_t& port) {
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -36,6 +39,15 @@ int main(int argc, char* argv[]) {
   std::string path = "/certreq";
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
+    if (name == "--help" || name == "-h") {
+      std::cout << Usage;
+      return 0;
+    }
+    if (name == "--version") {
+      RegisterVersionResource(MakeVersionResource({{"ProductName", "Kelvane"}}));
+      std::cout << "kelvane-authority " << GetFileVersionText(false) << "\n";
+      return 0;
+    }
     if (i + 1 >= argc) {
       std::cerr << Usage;
       return 2;
