@@ -30,6 +30,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t fieldBytes = 0;
   for (const auto& [name, value] : request.Fields) fieldBytes += name.size() + value.size();
   if (fieldBytes > size) std::abort();
-  for (const char* name : {"Action", "UserName", "Password"}) (void)request.Field(name);
+  for (const char* name : {"Action", "UserName", "Password", "Code"}) (void)request.Field(name);
+
+  // The header fields of the cross-site check: the body's first three lines
+  // stand for Host, Origin and Sec-Fetch-Site. Without an Origin or a
+  // Sec-Fetch-Site header a request is never cross-site.
+  std::string_view rest = body;
+  for (std::string* header : {&request.Host, &request.Origin, &request.SecFetchSite}) {
+    const std::size_t end = rest.find('\n');
+    *header = std::string(rest.substr(0, end));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
+  (void)kelvane::IsCrossSiteRequest(request);
+  request.Origin.clear();
+  request.SecFetchSite.clear();
+  if (kelvane::IsCrossSiteRequest(request)) std::abort();
   return 0;
 }

@@ -13,6 +13,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   openssl libssl-dev
+  libcrypt-dev
   libboost-dev
   nlohmann-json3-dev pebble
   qt6-base-dev libgl-dev

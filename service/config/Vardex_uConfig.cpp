@@ -5,6 +5,8 @@
 #include <limits>
 #include <thread>
 
+#include "KMX_uPasswordHash.h"
+#include "KMX_uTOTP.h"
 #include "ucFileContent.h"
 #include "ucIniFile.h"
 #include "KMX_uMemoryStock.h"
@@ -19,6 +21,8 @@ namespace {
 constexpr const char* ConfigFileName = "Vardex.cfg";
 constexpr const char* ConfigurationSection = "Configuration";
 constexpr const char* UserListSection = "UserList";
+constexpr const char* SecuritySection = "Security";
+constexpr const char* TOTPSection = "TOTP";
 
 // Larger than any real configuration file by far; a bigger file is refused
 // rather than read into memory.
@@ -94,18 +98,6 @@ bool IsValidAddress(std::string_view address) {
   return IsAddressPart(address);
 }
 
-// Compares every byte of the longer text whatever the contents, so the time
-// taken does not tell how many leading characters of a guess were right.
-bool ConstantTimeEquals(std::string_view a, std::string_view b) {
-  const size_t length = std::max(a.size(), b.size());
-  volatile unsigned char difference = a.size() == b.size() ? 0 : 1;
-  for (size_t i = 0; i < length; ++i) {
-    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
-    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
-    difference = static_cast<unsigned char>(difference | (x ^ y));
-  }
-  return difference == 0;
-}
 
 class TValueReader {
  public:
@@ -134,6 +126,16 @@ class TValueReader {
     std::int32_t parsed = 0;
     const std::string text = Text(key, "");
     if (text.empty()) return;
+    if (TryParseWholeNumber(text, parsed) && parsed >= minimum && parsed <= maximum) value = parsed;
+    else Report(key);
+  }
+
+  // A whole number from `minimum` to `maximum` in another section.
+  void Bounded(const char* section, const char* key, std::int32_t minimum, std::int32_t maximum,
+               std::int32_t& value) {
+    const std::string text = FIni.ReadString(section, key, "");
+    if (text.empty()) return;
+    std::int32_t parsed = 0;
     if (TryParseWholeNumber(text, parsed) && parsed >= minimum && parsed <= maximum) value = parsed;
     else Report(key);
   }
@@ -216,6 +218,17 @@ bool TConfig::Load(TConfigValues& Values, std::string& Error) const {
     values.Users.push_back(FoldCase(entry.Key) + "=" + entry.Value);
   }
   if (values.Users.empty()) read.ReportNoUsers();
+  for (const TIniEntry& entry : ini.ReadSectionValues(TOTPSection)) {
+    std::string secret;
+    if (!DecodeBase32(entry.Value, secret)) {
+      read.Report(std::string(TOTPSection) + " " + entry.Key);
+      secret.clear();
+    }
+    values.TOTPUsers.emplace_back(FoldCase(entry.Key), std::move(secret));
+  }
+  read.Bounded(SecuritySection, "MaxFailures", 1, 1000, values.MaxFailures);
+  read.Bounded(SecuritySection, "FailureWindow", 1, 86400, values.FailureWindow);
+  read.Bounded(SecuritySection, "BlockSeconds", 1, 3600, values.BlockSeconds);
   values.ShutdownAllowed = read.Text("AllowShutdown", "False") == "True";
 
   if (!read.Problems().empty()) Error = "Error(s) in configuration file '" + path + "'." + read.Problems();
@@ -238,6 +251,10 @@ void TConfig::Apply(TConfigValues values) {
   FMemoryBlockSize = values.MemoryBlockSize;
   FMemoryAllocPeriod = values.MemoryAllocPeriod;
   FUserList.Store(std::move(values.Users));
+  FTOTPList.Store(std::move(values.TOTPUsers));
+  FMaxFailures = values.MaxFailures;
+  FFailureWindow = values.FailureWindow;
+  FBlockSeconds = values.BlockSeconds;
 }
 
 bool TConfig::CheckUser(const std::string& UserName, const std::string& Password) const {
@@ -247,11 +264,27 @@ bool TConfig::CheckUser(const std::string& UserName, const std::string& Password
   for (const std::string& user : *users) {
     const size_t separator = user.find('=');
     if (std::string_view(user).substr(0, separator) == name) {
-      return ConstantTimeEquals(std::string_view(user).substr(separator + 1), Password);
+      return CheckPassword(std::string_view(user).substr(separator + 1), Password);
     }
   }
   // An unknown name costs about as much as a wrong password.
-  (void)ConstantTimeEquals(Password, Password);
+  const bool anyHash = std::any_of(users->begin(), users->end(), [](const std::string& user) {
+    return IsPasswordHash(std::string_view(user).substr(user.find('=') + 1));
+  });
+  if (anyHash) SpendPasswordCheckTime(Password);
+  else (void)ConstantTimeEquals(Password, Password);
+  return false;
+}
+
+bool TConfig::FindTOTPSecret(const std::string& UserName, std::string& Secret) const {
+  const std::shared_ptr<const TTOTPList> users = FTOTPList.Load();
+  const std::string folded = FoldCase(UserName);
+  for (const auto& [name, secret] : *users) {
+    if (name == folded) {
+      Secret = secret;
+      return true;
+    }
+  }
   return false;
 }
 

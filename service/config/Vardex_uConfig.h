@@ -14,8 +14,13 @@
 namespace kelvane {
 
 // One string per user: the login name in lower case (folded beyond ASCII
-// too), "=", the password; both UTF-8.
+// too), "=", the password (in clear text or as a crypt(3) hash); both UTF-8.
 using TUserList = std::vector<std::string>;
+
+// The users with a second factor: login name folded as in TUserList and the
+// bytes of the one-time-code secret (empty when the file's secret was not
+// valid base32, so that user cannot log in until it is mended).
+using TTOTPList = std::vector<std::pair<std::string, std::string>>;
 
 // The values one reading of the configuration file yields. A reload reads
 // them first and applies them only once everything that depends on them is
@@ -34,6 +39,10 @@ struct TConfigValues {
   std::uint32_t MemoryBlockSize = 204800;
   std::uint32_t MemoryAllocPeriod = 20000;
   TUserList Users;
+  TTOTPList TOTPUsers;
+  std::int32_t MaxFailures = 5;
+  std::int32_t FailureWindow = 900;
+  std::int32_t BlockSeconds = 60;
 };
 
 class TConfig {
@@ -65,6 +74,9 @@ class TConfig {
   // file is. Safe to call while another thread reloads.
   bool CheckUser(const std::string& UserName, const std::string& Password) const;
 
+  // True when the user has a [TOTP] entry; Secret then holds its key bytes.
+  bool FindTOTPSecret(const std::string& UserName, std::string& Secret) const;
+
   // The main module reads these directly. Fields other than FLoginRequest and
   // FUserList change only in Reload, which the request handler runs while no
   // other action runs. The login path is read by every request and the user
@@ -85,6 +97,12 @@ class TConfig {
   std::uint32_t FMemoryBlockSize = 204800;   // bytes
   std::uint32_t FMemoryAllocPeriod = 0;      // ms
   TSnapshot<TUserList> FUserList;
+  TSnapshot<TTOTPList> FTOTPList;
+  // [Security]: failed logins from one address within the window (seconds)
+  // that block it, and the first block's length in seconds.
+  std::int32_t FMaxFailures = 5;
+  std::int32_t FFailureWindow = 900;
+  std::int32_t FBlockSeconds = 60;
 
  private:
   mutable std::mutex FReloadLock;  // two reloads never interleave

@@ -7,6 +7,8 @@
 #include "KMX_uAcmeService.h"
 #include "KMX_uHTML.h"
 #include "KMX_uLog.h"
+#include "KMX_uLoginThrottle.h"
+#include "KMX_uTOTP.h"
 #include "KMX_uMemoryStock.h"
 #include "KMX_uSSL.h"
 #include "Vardex_uConfig.h"
@@ -151,6 +153,9 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   FLog = std::make_unique<TLog>(ApplicationFolderPath);
   FLog->SetErrorObserver([this](std::string_view line) { FStartReport.append(line).append("\n"); });
   FLog->UpdatePath(Config->FLogFolderPath);
+  FThrottle = std::make_unique<TLoginThrottle>([this](std::string_view line) { FLog->WriteError(line); });
+  FTOTP = std::make_unique<TTOTPVerifier>();
+  ApplyThrottleSettings();
 
   HTML = std::make_unique<THTML>(ApplicationFolderPath);
   HTML->SetProblemSink([this](const std::string& problem) { FLog->WriteError(problem); });
@@ -379,6 +384,7 @@ THTTPSServerSettings TdmMain::ConfiguredListener() const {
   settings.Port = static_cast<std::uint16_t>(Config->FKMXPort);
   settings.SessionTimeOut = std::chrono::milliseconds(Config->FSessionTimeOut);
   settings.TerminateWaitTime = std::chrono::milliseconds(Config->FTerminateWaitTime);
+  settings.ErrorSink = [this](std::string_view message) { FLog->WriteError(message); };
   return settings;
 }
 
@@ -504,21 +510,60 @@ void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& R
   }
 }
 
+void TdmMain::ApplyThrottleSettings() {
+  FThrottle->SetSettings({.MaxFailures = Config->FMaxFailures,
+                          .FailureWindow = std::chrono::seconds(Config->FFailureWindow),
+                          .BlockSeconds = std::chrono::seconds(Config->FBlockSeconds)});
+}
+
+bool TdmMain::CheckSecondFactor(const std::string& UserName, const std::string& Code) {
+  std::string secret;
+  if (!Config->FindTOTPSecret(UserName, secret)) return true;
+  // Used codes are remembered under the folded name, so any spelling of the
+  // name finds them.
+  return FTOTP->Verify(FoldCase(UserName), secret, Code);
+}
+
+bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response, std::string& Name) {
+  const std::string& peer = Request.PeerAddress;
+  if (IsCrossSiteRequest(Request)) {
+    FLog->WriteError(Format("A submission from another site (origin '%s') at ip %s was refused.",
+                            EscapeControlCharacters(Request.Origin.empty() ? Request.SecFetchSite : Request.Origin), peer));
+    Response.StatusCode = 403;
+    Response.Body = HTML->GetErrorPage("Requests from other sites are refused.");
+    return false;
+  }
+  const std::string formName = Request.Field("UserName");
+  const TThrottleVerdict verdict = FThrottle->Admit(peer, formName);
+  if (verdict.Blocked) {
+    const std::string wait = std::to_string(verdict.RetryAfter.count());
+    Response.StatusCode = 429;
+    Response.Headers.emplace_back("Retry-After", wait);
+    Response.Body = HTML->GetErrorPage("Too many failed logins. Try again in " + wait + " seconds.");
+    return false;
+  }
+  const auto delay = verdict.AnswerNotBefore - std::chrono::system_clock::now();
+  if (delay > delay.zero()) Response.HoldUntil = std::chrono::steady_clock::now() + delay;
+
+  if (!CheckFormUser(formName, Request.Field("Password"), Name) || !CheckSecondFactor(Name, Request.Field("Code"))) {
+    FThrottle->RecordFailure(peer, formName);
+    // A name typed by whoever is at the other end goes into the error log with
+    // its control characters spelled out, so it cannot forge log lines.
+    FLog->WriteError(Format("User '%s' at ip %s was not authorized.", EscapeControlCharacters(Name), peer));
+    Response.Body = HTML->GetErrorPage("You are not authorized.");
+    return false;
+  }
+  FThrottle->RecordSuccess(peer);
+  return true;
+}
+
 void TdmMain::HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response) {
   const std::string action = Request.Field("Action");
   if (action.empty()) return;
   std::string userName;
-  const bool authorized = CheckFormUser(Request.Field("UserName"), Request.Field("Password"), userName);
+  if (!AdmitLogin(Request, Response, userName)) return;
   const std::string& peer = Request.PeerAddress;
-  // A name typed by whoever is at the other end goes into the error log with
-  // its control characters spelled out, so it cannot forge log lines.
   const std::string loggedName = EscapeControlCharacters(userName);
-
-  if (!authorized) {
-    FLog->WriteError(Format("User '%s' at ip %s was not authorized.", loggedName, peer));
-    Response.Body = HTML->GetErrorPage("You are not authorized.");
-    return;
-  }
   if (ServerIsBusy.exchange(true)) {
     FLog->WriteError(Format("User '%s' was not accepted. Server is busy.", loggedName));
     Response.Body = HTML->GetErrorPage("Server is busy. Try to login later.");
@@ -598,6 +643,7 @@ void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string
     return refuse(e.what());
   }
   Config->Apply(std::move(next));
+  ApplyThrottleSettings();
   if (!warnings.empty()) FLog->WriteError(warnings);
   FLog->WriteHistory(UserName, PeerAddress, "Reload Configuration");
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);

@@ -24,7 +24,9 @@ class TCertificateChecks;
 class TConfig;
 class THTML;
 class TLog;
+class TLoginThrottle;
 class TMemoryStock;
+class TTOTPVerifier;
 
 // The passphrase of the service's private key, shared with the tool that
 // creates the key.
@@ -93,6 +95,12 @@ class TdmMain final : public TErrorHandler {
   void tmrRebootTimer();
   void tmrAllocMemTimer();
   void HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response);
+  // The login checks of a submission: cross-site refusal, throttle, password
+  // and one-time code. False when the submission was answered already; Name
+  // is the form's user name as UTF-8.
+  bool AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response, std::string& Name);
+  bool CheckSecondFactor(const std::string& UserName, const std::string& Code);
+  void ApplyThrottleSettings();
   // Checks the form's name and password; Name is the name as UTF-8.
   bool CheckFormUser(const std::string& UserName, const std::string& Password, std::string& Name) const;
   // A confirmed reboot or shutdown arms the reboot timer and hands the busy
@@ -129,6 +137,9 @@ class TdmMain final : public TErrorHandler {
   std::unique_ptr<TAcmeService> FAcme;
   // Set while the first certificate is being ordered: requests get 503.
   std::atomic<bool> FAcmePending{false};
+  // Kept for the service's life: a reload changes the settings, not the state.
+  std::unique_ptr<TLoginThrottle> FThrottle;
+  std::unique_ptr<TTOTPVerifier> FTOTP;
   TimePoint LastCertErrorTime{};
   std::string FStartReport;
 };

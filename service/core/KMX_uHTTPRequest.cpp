@@ -26,7 +26,24 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+// "https://host:443" and "https://host" are the same origin.
+std::string_view WithoutDefaultPort(std::string_view origin) {
+  if (origin.ends_with(":443")) origin.remove_suffix(4);
+  return origin;
+}
+
 }  // namespace
+
+bool IsCrossSiteRequest(const THTTPRequest& request) {
+  if (EqualsIgnoringCase(Trim(request.SecFetchSite), "cross-site")) return true;
+  const std::string_view origin = Trim(request.Origin);
+  // Under "Referrer-Policy: no-referrer", which every page sets, browsers
+  // send "Origin: null" with the page's own form posts too; Sec-Fetch-Site,
+  // looked at above, is what tells such a post from a foreign one.
+  if (origin.empty() || origin == "null") return false;
+  const std::string own = "https://" + std::string(Trim(request.Host));
+  return request.Host.empty() || !EqualsIgnoringCase(WithoutDefaultPort(origin), WithoutDefaultPort(own));
+}
 
 std::string THTTPRequest::Field(std::string_view name) const {
   for (const auto& [fieldName, value] : Fields) {

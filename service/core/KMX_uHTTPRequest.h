@@ -4,6 +4,7 @@
 // Nothing here knows a socket: the server turns a connection into a
 // THTTPRequest, calls the handler, and writes the THTTPResponse.
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,10 @@ struct THTTPRequest {
   std::vector<std::pair<std::string, std::string>> Fields;
   // The peer's IP address as text.
   std::string PeerAddress;
+  // Header fields the cross-site check needs; empty when absent.
+  std::string Host;
+  std::string Origin;
+  std::string SecFetchSite;
 
   // The value of the first field whose name equals `name` ignoring ASCII case;
   // empty when there is none.
@@ -35,12 +40,26 @@ struct THTTPResponse {
   int StatusCode = 200;
   std::string ContentType = "text/html; charset=ISO-8859-1";
   std::string Body;
+  // Further header fields, in this order. Line breaks in names or values are
+  // sent as blanks.
+  std::vector<std::pair<std::string, std::string>> Headers;
+  // The answer does not leave before this moment (the default: at once). The
+  // wait costs no thread: the handler's thread is free as soon as it returns.
+  std::chrono::steady_clock::time_point HoldUntil{};
   // Runs on the request's own thread once the response has been written (or
   // writing it failed), before the thread serves anything else. A handler that
   // must act after the browser has its answer (a listener restart) puts the
   // work here.
   std::function<void()> AfterSent;
 };
+
+// True when a browser says the request comes from a page of another site: its
+// Origin header names another origin than https://<Host>, or its
+// Sec-Fetch-Site header is "cross-site". An opaque "null" origin alone
+// decides nothing (browsers send it for same-origin posts under a
+// no-referrer policy). A request without these headers (a script, curl) is
+// not cross-site.
+bool IsCrossSiteRequest(const THTTPRequest& request);
 
 // Decodes %XX escapes; with `plusIsBlank` also turns "+" into a blank. An
 // escape that is not followed by two hexadecimal digits is kept as it stands.

@@ -34,6 +34,7 @@
 
 #include "KMX_uAcmeTlsAlpn.h"
 #include "ucHeap.h"
+#include "ucOpenFiles.h"
 #include "ucResourceLimits.h"
 
 namespace kelvane {
@@ -143,6 +144,7 @@ std::string WithoutLineBreaks(std::string_view text) {
 // The whole response in one buffer, so it leaves in as few TLS records as possible.
 std::string FormatResponse(int statusCode, std::string_view contentType, std::string_view body, bool headOnly,
                            std::string_view extraHeaders = {}) {
+  const bool html = contentType.starts_with("text/html");
   std::string text;
   text.reserve(160 + contentType.size() + extraHeaders.size() + (headOnly ? 0 : body.size()));
   text += "HTTP/1.1 ";
@@ -155,6 +157,7 @@ std::string FormatResponse(int statusCode, std::string_view contentType, std::st
   text += std::to_string(body.size());
   text += "\r\nConnection: close\r\n";
   text += extraHeaders;
+  if (html) text += HTMLSecurityHeaders;
   text += "\r\n";
   if (!headOnly) text += body;
   return text;
@@ -162,6 +165,48 @@ std::string FormatResponse(int statusCode, std::string_view contentType, std::st
 
 std::string PlainTextResponse(int statusCode, std::string_view message, std::string_view extraHeaders = {}) {
   return FormatResponse(statusCode, "text/plain; charset=ISO-8859-1", message, false, extraHeaders);
+}
+
+std::string HeaderLines(const std::vector<std::pair<std::string, std::string>>& headers) {
+  std::string text;
+  for (const auto& [name, value] : headers) {
+    text += WithoutLineBreaks(name);
+    text += ": ";
+    text += WithoutLineBreaks(value);
+    text += "\r\n";
+  }
+  return text;
+}
+
+// What a handler's exception shows the client; the detail goes to the error
+// sink, since it may name files and folders of the installation.
+constexpr char InternalErrorText[] = "Internal server error.";
+
+// Transfer codings the reader understands: only "chunked", once and last
+// (RFC 9112 6.1). Anything else must not be read by its Content-Length.
+// Answers 0 when the field is fine, else the status to refuse with.
+int CheckTransferEncoding(beast::string_view field) {
+  std::string_view rest(field.data(), field.size());
+  int chunked = 0;
+  bool lastIsChunked = false;
+  while (!rest.empty()) {
+    const size_t comma = rest.find(',');
+    std::string_view coding = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t')) coding.remove_prefix(1);
+    while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t')) coding.remove_suffix(1);
+    if (coding.empty()) continue;
+    lastIsChunked = beast::iequals(beast::string_view(coding.data(), coding.size()), "chunked");
+    if (!lastIsChunked) return 501;
+    ++chunked;
+  }
+  return chunked == 1 && lastIsChunked ? 0 : 400;
+}
+
+// Accept errors are the system's own numbers; compared by value alone.
+bool OutOfResources(const error_code& ec) {
+  const int value = ec.value();
+  return value == EMFILE || value == ENFILE || value == ENOBUFS || value == ENOMEM;
 }
 
 bool SameCategory(const error_code& ec, http::error sample) {
@@ -177,6 +222,10 @@ struct TConnectionConfig {
   THTTPSServerSettings Settings;
   std::shared_ptr<ssl::context> TLS;
   std::size_t MaxConnections = 0;
+  // Sockets alive at most, counting connections told to close whose socket
+  // is not closed yet; past it a newcomer is turned away at once rather than
+  // running the process out of descriptors.
+  std::size_t MaxSockets = 0;
 };
 
 // The listening socket of one Start(). Its context's single thread runs the
@@ -247,6 +296,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
         FConfig(std::move(config)),
         FStream(std::move(socket), *FConfig->TLS),
         FDeadline(FStream.get_executor()),
+        FHold(FStream.get_executor()),
         FBuffer(FConfig->Settings.HeaderLimit + FConfig->Settings.BodyLimit + 16 * 1024),
         FEndOfLife(Clock::now() + FConfig->Settings.SessionTimeOut) {}
 
@@ -275,6 +325,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void CloseSocket() {
     error_code ignored;
     FDeadline.cancel();
+    FHold.cancel();
     Socket().close(ignored);
   }
 
@@ -318,6 +369,12 @@ class TSession : public std::enable_shared_from_this<TSession> {
     const http::verb method = FParser->get().method();
     if (method != http::verb::get && method != http::verb::head && method != http::verb::post) {
       return Respond(PlainTextResponse(405, "Method not allowed.", "Allow: GET, HEAD, POST\r\n"));
+    }
+    const auto& fields = FParser->get();
+    if (fields.find(http::field::transfer_encoding) != fields.end()) {
+      const int status = CheckTransferEncoding(fields[http::field::transfer_encoding]);
+      if (status == 501) return Respond(PlainTextResponse(501, "Transfer coding not implemented."));
+      if (status != 0) return Respond(PlainTextResponse(400, "Bad request."));
     }
     const boost::optional<std::uint64_t> length = FParser->content_length();
     if (length && *length > FConfig->Settings.BodyLimit) return OnReadError(http::error::body_limit);
@@ -380,6 +437,10 @@ class TSession : public std::enable_shared_from_this<TSession> {
     }
     ParseURLEncodedFields(request.Query, request.Fields);
     request.PeerAddress = FPeer;
+    const auto copy = [](beast::string_view value) { return std::string(value.data(), value.size()); };
+    request.Host = copy(message[http::field::host]);
+    request.Origin = copy(message[http::field::origin]);
+    request.SecFetchSite = copy(message["Sec-Fetch-Site"]);
     return request;
   }
 
@@ -394,19 +455,25 @@ class TSession : public std::enable_shared_from_this<TSession> {
       headOnly = request.Method == THTTPMethod::Head;
       FParser.reset();
       FServer.Handler(request, response);
-      FOut = FormatResponse(response.StatusCode, response.ContentType, response.Body, headOnly);
+      FOut = FormatResponse(response.StatusCode, response.ContentType, response.Body, headOnly,
+                            HeaderLines(response.Headers));
     } catch (const std::exception& e) {
-      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", e.what(), headOnly);
+      ReportError(e.what());
+      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", InternalErrorText, headOnly);
+      response.HoldUntil = {};
     } catch (...) {
-      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", "Unknown error.", headOnly);
+      ReportError("Unknown error.");
+      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", InternalErrorText, headOnly);
+      response.HoldUntil = {};
     }
+    FHoldUntil = response.HoldUntil;
     if (response.AfterSent) {
       // Shared with the I/O thread, which may still be inside set_value()
       // when this thread wakes up.
       auto written = std::make_shared<std::promise<void>>();
       std::future<void> done = written->get_future();
       FWritten = written;
-      net::post(FStream.get_executor(), [self = shared_from_this()] { self->Write(); });
+      net::post(FStream.get_executor(), [self = shared_from_this()] { self->WriteWhenDue(); });
       done.wait();
       try {
         response.AfterSent();
@@ -414,9 +481,28 @@ class TSession : public std::enable_shared_from_this<TSession> {
         // The answer is gone already; there is no one left to tell.
       }
     } else {
-      net::post(FStream.get_executor(), [self = shared_from_this()] { self->Write(); });
+      net::post(FStream.get_executor(), [self = shared_from_this()] { self->WriteWhenDue(); });
     }
     tCurrentSession = nullptr;
+  }
+
+  void ReportError(std::string_view message) {
+    if (!FConfig->Settings.ErrorSink) return;
+    try {
+      FConfig->Settings.ErrorSink(message);
+    } catch (...) {
+      // The sink's own failure must not cost the client its answer.
+    }
+  }
+
+  // On the I/O thread: a held answer waits on a timer, not on a thread.
+  void WriteWhenDue() {
+    if (FClosed || FHoldUntil <= Clock::now()) return Write();
+    FHold.expires_at(std::min(FHoldUntil, FEndOfLife));
+    FHold.async_wait([self = shared_from_this()](const error_code& ec) {
+      if (ec || self->FClosed) return self->OnWritten(net::error::operation_aborted);
+      self->Write();
+    });
   }
 
   void Respond(std::string text) {
@@ -449,6 +535,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   const std::shared_ptr<const TConnectionConfig> FConfig;
   ssl::stream<tcp::socket> FStream;
   net::steady_timer FDeadline;
+  net::steady_timer FHold;
+  Clock::time_point FHoldUntil{};
   beast::flat_buffer FBuffer;
   std::optional<http::request_parser<http::string_body>> FParser;
   const Clock::time_point FAcceptedAt = Clock::now();
@@ -527,8 +615,7 @@ void TServerCore::Accept(const std::shared_ptr<TListener>& listener) {
   net::io_context& target = IOThreads[NextIOThread++ % IOThreads.size()]->Context;
   listener->Acceptor.async_accept(target, [this, listener](const error_code& ec, tcp::socket socket) {
     if (!listener->Acceptor.is_open()) return;
-    if (ec == net::error::no_descriptors || ec == error_code(ENFILE, boost::system::system_category()) ||
-        ec == net::error::no_buffer_space || ec == net::error::no_memory) {
+    if (OutOfResources(ec)) {
       // Out of descriptors: free one from an idle connection and try again
       // shortly instead of spinning.
       std::shared_ptr<TSession> evicted;
@@ -560,7 +647,7 @@ void TServerCore::OnAccepted(const std::shared_ptr<TListener>& listener, tcp::so
       if (!victim) break;
       evicted.push_back(std::move(victim));
     }
-    if (OpenConnections < listener->Config->MaxConnections) {
+    if (OpenConnections < listener->Config->MaxConnections && Registry.size() < listener->Config->MaxSockets) {
       session = std::make_shared<TSession>(*this, listener->Config, std::move(socket));
       session->RegistryEntry = Registry.insert(Registry.end(), TEntry{session.get(), session});
       ++OpenConnections;
@@ -649,9 +736,17 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
   auto config = std::make_shared<TConnectionConfig>();
   config->Settings = settings;
   config->TLS = std::move(context);
+  // Each connection takes one descriptor. Those already open (logs, the I/O
+  // threads' own, the listening socket to come) are not free, and a few stay
+  // spare for log files and the openssl runs.
   const std::size_t descriptors = RaiseOpenFileLimit();
-  const std::size_t usable = descriptors > 2 * ReservedDescriptors ? descriptors - ReservedDescriptors : descriptors / 2;
+  const std::size_t inUse = CountOpenFiles() + 1;
+  const std::size_t spare = descriptors > inUse ? descriptors - inUse : 0;
+  const std::size_t usable = spare > 2 * ReservedDescriptors ? spare - ReservedDescriptors : spare / 2;
   config->MaxConnections = std::max<std::size_t>(1, std::min(settings.MaxConnections, usable));
+  // Connections told to close may use up half of the spare descriptors
+  // until their sockets are closed.
+  config->MaxSockets = std::max(config->MaxConnections, spare - (spare - std::min(spare, config->MaxConnections)) / 2);
   auto listener = std::make_shared<TListener>(FImpl->IOThreads.front()->Context, config);
 
   const tcp::endpoint endpoint(address, settings.Port);

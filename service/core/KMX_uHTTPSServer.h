@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <openssl/types.h>
 
@@ -24,7 +25,8 @@
 namespace kelvane {
 
 // Called on a connection thread for every HEAD, GET and POST request. An
-// exception that leaves it is answered with status 500 and its message.
+// exception that leaves it is answered with status 500 and a short generic
+// text; its message goes to the settings' error sink, never to the client.
 using THTTPHandler = std::function<void(const THTTPRequest& request, THTTPResponse& response)>;
 
 // The server side of TLS: the three PEM files and where the key's passphrase
@@ -55,11 +57,26 @@ struct THTTPSServerSettings {
   std::size_t HeaderLimit = 8 * 1024;
   // Open connections at most. When full, the oldest connection that is still
   // in its handshake or waiting for its request makes room for the new one.
-  // The process's open-file limit lowers it when needed.
+  // The descriptors the process's open-file limit leaves free lower it when
+  // needed, so the cap is reached before the system runs out of descriptors.
   std::size_t MaxConnections = 4096;
   // Handlers running at once at most; further requests wait for a thread.
   std::size_t MaxHandlerThreads = 64;
+  // Gets the message of every exception a handler let out; may be empty.
+  std::function<void(std::string_view)> ErrorSink;
 };
+
+// Every HTML answer carries these header fields: no part of a page may come
+// from elsewhere, be framed or be cached, and the browser keeps to HTTPS.
+// Inline styles stay allowed, since the page templates use them.
+inline constexpr char HTMLSecurityHeaders[] =
+    "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; img-src 'self' data:; "
+    "form-action 'self'; frame-ancestors 'none'; base-uri 'none'\r\n"
+    "X-Frame-Options: DENY\r\n"
+    "Strict-Transport-Security: max-age=31536000\r\n"
+    "Cache-Control: no-store\r\n"
+    "Referrer-Policy: no-referrer\r\n"
+    "X-Content-Type-Options: nosniff\r\n";
 
 class THTTPSServer {
  public:

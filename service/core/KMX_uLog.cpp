@@ -213,6 +213,22 @@ void TLog::WriteLine(TLogKind kind, std::string_view text) {
   std::setvbuf(file, nullptr, _IONBF, 0);
   std::fseek(file, 0, SEEK_END);
   const long lineStart = std::ftell(file);
+  if (kind == TLogKind::Error && lineStart >= 0) {
+    // A flood of failures must not fill the disk. The one line saying so is
+    // written when the limit is reached; a file over the limit already (a
+    // restart) gets nothing more.
+    const auto size = static_cast<std::size_t>(lineStart);
+    if (path == FFullErrorLog || size >= FErrorLogLimit) {
+      FFullErrorLog = path;
+      std::fclose(file);
+      return;
+    }
+    if (size + line.size() > FErrorLogLimit) {
+      FFullErrorLog = path;
+      line = FormatTimeStamp(now) + "\tThe error log reached its limit of " + std::to_string(FErrorLogLimit) +
+             " bytes for today; further errors of today are not logged.\r\n";
+    }
+  }
   const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
   std::fclose(file);
   // A full disk can take the first part of a line and refuse the rest. The
@@ -222,6 +238,11 @@ void TLog::WriteLine(TLogKind kind, std::string_view text) {
     std::error_code ignored;
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(lineStart), ignored);
   }
+}
+
+void TLog::SetErrorLogLimit(std::size_t bytes) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FErrorLogLimit = bytes;
 }
 
 std::string TLog::GetSecurityNote(std::string_view userName) {

@@ -57,6 +57,11 @@ class TLog {
   // The log folder, ending in a separator; empty before the first UpdatePath.
   std::string LogFolderPath() const;
 
+  // One day's error log stops growing at this size (default 10 MB): the line
+  // that would pass it is replaced by one saying so, and the day's further
+  // lines are dropped. The history log has no cap.
+  void SetErrorLogLimit(std::size_t bytes);
+
  private:
   // Both expect FLock to be held.
   std::string GetLogFolder(TLogKind kind) const;
@@ -71,6 +76,9 @@ class TLog {
   // configuration reload may change while other threads write lines.
   mutable std::mutex FLock;
   std::string FLogFolderPath;
+  std::size_t FErrorLogLimit = 10 * 1024 * 1024;
+  // The error log file that reached its limit; its lines are dropped.
+  std::string FFullErrorLog;
   TErrorObserver FErrorObserver;
 };
 

@@ -115,6 +115,8 @@ std::string UsageText(const std::string& ProgramName) {
          "  /DisplayName=TEXT   the description shown for the service\n"
          "  /DRYRUN[=FILE]      record reboots and shutdowns (in FILE) instead of doing them\n"
          "  /DEBUG              enable the user interface steps\n"
+         "  --hash-password     read a password from standard input, print its hash for\n"
+         "                      Vardex.cfg's [UserList] and end\n"
          "  --help              show this help and end\n"
          "  --version           show the version and end\n"
          "\n"

@@ -74,5 +74,35 @@ TEST(KMX_uHTTPRequest, SplitsTheTargetIntoDecodedDocumentAndRawQuery) {
   }
 }
 
+TEST(KMX_uHTTPRequest, CrossSiteRequestsAreThoseABrowserMarksAsFromAnotherSite) {
+  struct TCase {
+    const char* Host;
+    const char* Origin;
+    const char* FetchSite;
+    bool CrossSite;
+  };
+  const TCase cases[] = {
+      {"localhost:8443", "", "", false},  // a script or curl
+      {"localhost:8443", "https://localhost:8443", "same-origin", false},
+      {"LocalHost", "https://localhost:443", "", false},
+      {"localhost:8443", "https://evil.example", "", true},
+      {"localhost:8443", "http://localhost:8443", "", true},
+      {"localhost:8443", "https://localhost:9443", "", true},
+      {"localhost:8443", "null", "same-origin", false},  // a form post under no-referrer
+      {"localhost:8443", "null", "cross-site", true},
+      {"", "https://localhost", "", true},
+      {"localhost:8443", "", "cross-site", true},
+      {"localhost:8443", "", "same-site", false},
+      {"localhost:8443", "", "none", false},
+  };
+  for (const TCase& c : cases) {
+    THTTPRequest request;
+    request.Host = c.Host;
+    request.Origin = c.Origin;
+    request.SecFetchSite = c.FetchSite;
+    EXPECT_EQ(IsCrossSiteRequest(request), c.CrossSite) << c.Host << " / " << c.Origin << " / " << c.FetchSite;
+  }
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -13,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ShellCommand.h"
 #include "TempDir.h"
 #include "TestHttpsClient.h"
 #include "TestPki.h"
@@ -26,15 +32,13 @@ using testing::MakeRequest;
 using testing::THttpsClientOptions;
 using testing::TRawConnection;
 
-// Runs a shell command and answers what it wrote to stdout.
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeOut) {
+  const auto giveUp = std::chrono::steady_clock::now() + timeOut;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
 }
 
 class HTTPSServerTest : public ::testing::Test {
@@ -76,7 +80,7 @@ class HTTPSServerTest : public ::testing::Test {
   // curl against the server, verifying its certificate for "localhost".
   std::string Curl(const std::string& arguments, const std::string& path) {
     const std::string port = std::to_string(Port());
-    return RunCommand("curl -sS -i --max-time 20 --cacert '" + FFiles.RootCertificate + "' --resolve localhost:" + port +
+    return testing::ShellOutput("curl -sS -i --max-time 20 --cacert '" + FFiles.RootCertificate + "' --resolve localhost:" + port +
                       ":127.0.0.1 " + arguments + " 'https://localhost:" + port + path + "' 2>&1");
   }
 
@@ -182,15 +186,90 @@ TEST_F(HTTPSServerTest, EmptyResponseIsStatus200WithLengthZero) {
   EXPECT_EQ(reply.Body, "");
 }
 
-TEST_F(HTTPSServerTest, HandlerExceptionIsAnsweredWith500AndItsMessage) {
+TEST_F(HTTPSServerTest, HandlerExceptionIsAnswered500WithAGenericTextAndItsMessageGoesToTheSink) {
   FHandler = [](const THTTPRequest&, THTTPResponse& response) {
     response.Body = "half done";
-    throw std::runtime_error("Template file Web\\KMX_Confirm.html not found");
+    throw std::runtime_error("Cannot open file \"/opt/kelvane/Web/KMX_Confirm.html\"");
+  };
+  std::mutex sunk;
+  std::vector<std::string> messages;
+  FSettings.ErrorSink = [&](std::string_view message) {
+    std::lock_guard lock(sunk);
+    messages.emplace_back(message);
   };
   StartServer();
   const testing::THttpsReply reply = HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified());
   EXPECT_EQ(reply.Status, 500) << reply.Error;
-  EXPECT_EQ(reply.Body, "Template file Web\\KMX_Confirm.html not found");
+  EXPECT_EQ(reply.Body, "Internal server error.");
+  std::lock_guard lock(sunk);
+  EXPECT_EQ(messages, std::vector<std::string>{"Cannot open file \"/opt/kelvane/Web/KMX_Confirm.html\""});
+}
+
+TEST_F(HTTPSServerTest, HTMLAnswersCarryTheBrowserProtectionsAndHandlerHeadersGoOut) {
+  FHandler = [](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document == "/text") response.ContentType = "text/plain";
+    response.StatusCode = 429;
+    response.Headers.emplace_back("Retry-After", "17");
+    response.Headers.emplace_back("X-Odd", "a\r\nSet-Cookie: b");
+    response.Body = "<html>page</html>";
+  };
+  StartServer();
+  const testing::THttpsReply html = HttpsExchange(Port(), MakeRequest("GET", "/page"), Verified());
+  EXPECT_EQ(html.Status, 429) << html.Error;
+  EXPECT_EQ(html.Header("Retry-After"), "17");
+  EXPECT_EQ(html.Header("X-Odd"), "a  Set-Cookie: b");
+  EXPECT_EQ(html.Header("Set-Cookie"), "");
+  const std::pair<const char*, const char*> expected[] = {
+      {"X-Frame-Options", "DENY"},
+      {"Strict-Transport-Security", "max-age=31536000"},
+      {"Cache-Control", "no-store"},
+      {"Referrer-Policy", "no-referrer"},
+      {"X-Content-Type-Options", "nosniff"},
+  };
+  for (const auto& [name, value] : expected) EXPECT_EQ(html.Header(name), value) << name;
+  const std::string policy = html.Header("Content-Security-Policy");
+  for (const char* part : {"default-src 'none'", "frame-ancestors 'none'", "form-action 'self'"}) {
+    EXPECT_NE(policy.find(part), std::string::npos) << policy;
+  }
+  const testing::THttpsReply text = HttpsExchange(Port(), MakeRequest("GET", "/text"), Verified());
+  EXPECT_EQ(text.Header("Retry-After"), "17");
+  EXPECT_EQ(text.Header("X-Frame-Options"), "");
+}
+
+TEST_F(HTTPSServerTest, AHeldAnswerWaitsWithoutHoldingAHandlerThread) {
+  FSettings.MaxHandlerThreads = 1;
+  FHandler = [](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document == "/held") response.HoldUntil = std::chrono::steady_clock::now() + 1500ms;
+    response.Body = request.Document;
+  };
+  StartServer();
+  const auto start = std::chrono::steady_clock::now();
+  auto held = std::async(std::launch::async,
+                         [this] { return HttpsExchange(Port(), MakeRequest("GET", "/held"), Verified()); });
+  ASSERT_TRUE(WaitUntil([this] { return Requests().size() == 1; }, 5s));
+  // The one handler thread is free again: another request is served at once.
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/free"), Verified()).Body, "/free");
+  EXPECT_EQ(held.wait_for(0s), std::future_status::timeout);
+  EXPECT_EQ(held.get().Body, "/held");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
+}
+
+TEST_F(HTTPSServerTest, AClientThatDoesNotTakeItsAnswerIsDropped) {
+  FSettings.RequestTimeOut = 1s;
+  std::promise<void> gone;
+  FHandler = [&gone](const THTTPRequest&, THTTPResponse& response) {
+    response.Body.assign(64 * 1024 * 1024, 'x');
+    response.AfterSent = [&gone] { gone.set_value(); };
+  };
+  StartServer();
+  // The openssl program sends the request and then blocks writing the answer
+  // to a pipe nobody reads, so it stops reading from the connection.
+  const std::string command = "printf 'GET /x HTTP/1.1\\r\\nHost: a\\r\\n\\r\\n' | openssl s_client -quiet -connect 127.0.0.1:" +
+                              std::to_string(Port()) + " 2>/dev/null";
+  FILE* reader = ::popen(command.c_str(), "r");
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(gone.get_future().wait_for(20s), std::future_status::ready);
+  ::pclose(reader);
 }
 
 TEST_F(HTTPSServerTest, RequestsTheServerRefusesNeverReachTheHandler) {
@@ -214,6 +293,11 @@ TEST_F(HTTPSServerTest, RequestsTheServerRefusesNeverReachTheHandler) {
        413},
       {"header line of 20 KiB", "GET /x HTTP/1.1\r\nHost: a\r\nX-Long: " + std::string(20 * 1024, 'z') + "\r\n\r\n", 431},
       {"other method", MakeRequest("DELETE", "/x"), 405},
+      {"unknown transfer coding", "POST /x HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: gzip\r\nContent-Length: 8\r\n\r\nAction=x", 501},
+      {"unknown coding before chunked",
+       "POST /x HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: gzip, chunked\r\n\r\n8\r\nAction=x\r\n0\r\n\r\n", 501},
+      {"chunked twice",
+       "POST /x HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked, chunked\r\n\r\n8\r\nAction=x\r\n0\r\n\r\n", 400},
       {"not HTTP", std::string("\x01\x02 garbage\r\n\r\n"), 400},
   };
   for (const TCase& c : cases) {
@@ -284,6 +368,53 @@ TEST_F(HTTPSServerTest, WhenFullTheOldestIdleConnectionsMakeRoomForNewClients) {
     EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/x"), Verified()).Status, 200);
   }
   EXPECT_TRUE(idle.front()->WaitForClose(5s));
+}
+
+// The server runs in a child process with a low open-file limit. Out of
+// descriptors, every accept would wait for an idle connection to go; with the
+// cap below the limit, a flood of idle connections only costs evictions.
+TEST_F(HTTPSServerTest, AtALowOpenFileLimitTheCapHoldsBeforeDescriptorsRunOut) {
+  int channel[2];
+  ASSERT_EQ(::pipe(channel), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(channel[0]);
+    // The service holds more open files than this test process: stand-ins.
+    for (int i = 0; i < 28; ++i) {
+      if (::open("/dev/null", O_RDONLY) < 0) ::_exit(2);
+    }
+    const rlimit low{64, 64};
+    if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
+    THTTPSServer server([](const THTTPRequest&, THTTPResponse& response) { response.Body = "ok"; });
+    std::string error;
+    if (!server.Start(FSettings, FTLS, error)) ::_exit(3);
+    const std::uint16_t port = server.LocalPort();
+    if (::write(channel[1], &port, sizeof port) != sizeof port) ::_exit(4);
+    ::sleep(60);
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::uint16_t port = 0;
+  const bool started = ::read(channel[0], &port, sizeof port) == sizeof port;
+  ::close(channel[0]);
+  if (started) {
+    std::vector<std::unique_ptr<TRawConnection>> idle;
+    for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<TRawConnection>(port));
+    // Connections still waiting in the backlog would push a new client out
+    // as idle before its handshake: the server takes them all first, each
+    // pushing out the oldest (out of descriptors, each would wait instead).
+    EXPECT_TRUE(idle[280]->WaitForClose(10s));
+    THttpsClientOptions options = Verified();
+    options.TimeOut = 5s;
+    const testing::THttpsReply reply = HttpsExchange(port, MakeRequest("GET", "/x"), options);
+    EXPECT_EQ(reply.Status, 200) << reply.Error;
+    EXPECT_EQ(reply.Body, "ok");
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(started) << "the server did not start at the low limit, status " << status;
 }
 
 TEST_F(HTTPSServerTest, SessionTimeOutEndsAConnectionWhoseHandlerTakesTooLong) {

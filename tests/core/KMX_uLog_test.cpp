@@ -59,6 +59,30 @@ TEST_F(LogTest, ALineAfterMidnightGoesToTheNextDaysFile) {
   EXPECT_EQ(ReadFile(HistoryFile("2013-01-10")), "10-Jan-2013 00:00:01\tadmin\tat ip 10.0.0.5\tShutdown\r\n");
 }
 
+TEST_F(LogTest, TheDaysErrorLogStopsAtItsLimitWithOneLineSayingSo) {
+  log.UpdatePath("Logs");
+  log.SetErrorLogLimit(100);
+  for (int i = 0; i < 10; ++i) log.WriteError("failure number " + std::to_string(i));
+  log.WriteHistory("admin", "10.0.0.5", "Reboot");
+  const std::string full = ReadFile(ErrorFile("2013-01-09"));
+  EXPECT_EQ(full,
+            "09-Jan-2013 07:50:29\tfailure number 0\r\n"
+            "09-Jan-2013 07:50:29\tfailure number 1\r\n"
+            "09-Jan-2013 07:50:29\tThe error log reached its limit of 100 bytes for today; further errors of today are "
+            "not logged.\r\n");
+  EXPECT_NE(ReadFile(HistoryFile("2013-01-09")).find("Reboot"), std::string::npos);
+
+  // A restart finds the file full and adds nothing; the next day starts anew.
+  TLog restarted{dir.Path(), clock.AsClock()};
+  restarted.UpdatePath("Logs");
+  restarted.SetErrorLogLimit(100);
+  restarted.WriteError("after the restart");
+  EXPECT_EQ(ReadFile(ErrorFile("2013-01-09")), full);
+  clock.Advance(std::chrono::hours(24));
+  restarted.WriteError("next day");
+  EXPECT_EQ(ReadFile(ErrorFile("2013-01-10")), "10-Jan-2013 07:50:29\tnext day\r\n");
+}
+
 TEST_F(LogTest, SecurityNoteReportsThePreviousActionOfTheUser) {
   log.UpdatePath("Logs");
   EXPECT_EQ(log.GetSecurityNote("admin"), "It was the first usage by admin");

@@ -19,7 +19,7 @@
 namespace kelvane::testing {
 namespace {
 
-int ConnectLoopback(std::uint16_t port, std::chrono::milliseconds timeOut) {
+int ConnectLoopback(std::uint16_t port, std::chrono::milliseconds timeOut, const std::string& source = {}) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   timeval tv{};
@@ -27,6 +27,15 @@ int ConnectLoopback(std::uint16_t port, std::chrono::milliseconds timeOut) {
   tv.tv_usec = static_cast<suseconds_t>((timeOut.count() % 1000) * 1000);
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  if (!source.empty()) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -111,7 +120,7 @@ THttpsReply HttpsExchange(std::uint16_t port, std::string_view request, const TH
     }
     ::SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
   }
-  const int fd = ConnectLoopback(port, options.TimeOut);
+  const int fd = ConnectLoopback(port, options.TimeOut, options.SourceAddress);
   if (fd < 0) {
     reply.Error = "cannot connect";
     return reply;

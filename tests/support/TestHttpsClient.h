@@ -17,6 +17,9 @@ struct THttpsClientOptions {
   // Highest TLS version offered (for example TLS1_1_VERSION); 0 = the library's.
   int MaxProtocolVersion = 0;
   std::chrono::milliseconds TimeOut{10000};
+  // The loopback address the client connects from (for example "127.0.0.2");
+  // empty lets the system choose.
+  std::string SourceAddress{};
 };
 
 struct THttpsReply {

@@ -1,9 +1,12 @@
 // The Vardex service program.
 
+#include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KMX_dmMain.h"
+#include "KMX_uHashPasswordCommand.h"
 #include "MainModule.h"
 #include "VardexProgram.h"
 #include "ucPower.h"
@@ -22,6 +25,9 @@ std::unique_ptr<IMainModule> CreateMainModule(TEventLoop& Loop, const TServiceOp
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (WantsHashPassword(std::vector<std::string>(argv + 1, argv + argc))) {
+    return RunHashPassword(std::cin, std::cout, std::cerr);
+  }
   RegisterVersionResource(
       MakeVersionResource({{"ProductName", "Kelvane"}, {"ServiceName", "Vardex"}, {"DisplayName", "Kelvane"}}));
   TProgramSetup setup = ProcessProgramSetup(argc, argv);
