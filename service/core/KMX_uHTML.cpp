@@ -212,6 +212,10 @@ const std::string& BuiltInLoginTemplate() {
       ServerNameRow() + Spacer("space1") + Row("Server Time:", "$ActionTime") + Spacer("space5") +
           Row("User Name:", "<input type=\"text\" name=\"UserName\" size=\"30\"/>") + Spacer("space1") +
           Row("Password:", "<input type=\"password\" name=\"Password\" size=\"30\"/>") + Spacer("space1") +
+          Row("Code:",
+              "<input type=\"text\" name=\"Code\" size=\"8\" maxlength=\"6\" autocomplete=\"one-time-code\" "
+              "inputmode=\"numeric\"/> only with an authenticator app") +
+          Spacer("space1") +
           Row("Action:",
               "<input type=\"submit\" name=\"Action\" value=\"Reload Configuration\"/><br/><br/>"
               "<input type=\"submit\" name=\"Action\" value=\"Reboot\"/><br/><br/>$OptionalShutdown") +

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ucText.h"
+
 namespace kelvane {
 namespace {
 
@@ -30,7 +32,6 @@ struct TAddressState {
   int Blocks = 0;
   std::size_t Refused = 0;
   bool Blocked = false;
-  TimePoint LastSeen{};
 };
 
 struct TNameState {
@@ -38,12 +39,8 @@ struct TNameState {
   std::deque<TimePoint> Failures;
 };
 
-std::string FoldName(std::string_view name) {
-  std::string folded(name);
-  std::transform(folded.begin(), folded.end(), folded.begin(),
-                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-  return folded;
-}
+// Names are counted as logins compare them: without regard to case.
+std::string FoldName(std::string_view name) { return FoldCase(AsUtf8(name)); }
 
 seconds CeilSeconds(TimePoint::duration span) {
   const auto whole = std::chrono::ceil<seconds>(span);
@@ -171,7 +168,6 @@ void TLoginThrottle::RecordFailure(std::string_view address, std::string_view us
 
   const std::string key(address);
   TAddressState& state = FState->Addresses[key];
-  state.LastSeen = now;
   // Failures that were checked while a block began elsewhere count nothing more.
   if (!state.Blocked) {
     if (state.Blocks > 0 && now - state.BlockedUntil >= BlockMemory) state.Blocks = 0;
