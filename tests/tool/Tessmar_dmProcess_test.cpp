@@ -19,6 +19,7 @@
 #include "Tessmar_uReadme.h"
 #include "Tessmar_uSettingsForm.h"
 #include "ToolInstallation.h"
+#include "ucHttpClient.h"
 #include "ucIniFileBatch.h"
 #include "ucPaths.h"
 #include "ucPipe.h"
@@ -911,6 +912,8 @@ TEST_F(SaveSequence, AnAuthorityThatSendsOnlyTheCertificate) {
 // Each source that issues a certificate leaves a folder the real service
 // starts on, its certificate checked against the root the tool saved (the
 // authority's root, or the local root whose fingerprint the tool showed).
+void PrintTo(TCertificateSource source, std::ostream* out) { *out << CertificateSourceName(source); }
+
 class SourceEndToEnd : public SaveSequence, public ::testing::WithParamInterface<TCertificateSource> {};
 
 TEST_P(SourceEndToEnd, TheServiceStartsOnTheFilesTheToolLeft) {
@@ -969,7 +972,11 @@ TEST_P(SourceEndToEnd, TheServiceStartsOnTheFilesTheToolLeft) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceEndToEnd,
                          ::testing::Values(TCertificateSource::Authority, TCertificateSource::LocalRoot),
-                         [](const auto& info) { return std::string(info.param == TCertificateSource::Authority ? "Authority" : "LocalRoot"); });
+                         [](const auto& test) {
+                           std::string name = CertificateSourceName(test.param);
+                           std::erase(name, '-');
+                           return name;
+                         });
 
 // ACME: the tool writes the section [ACME] and the readme and leaves the
 // certificate to the service: no key, no request, nothing posted anywhere.

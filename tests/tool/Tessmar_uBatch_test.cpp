@@ -242,8 +242,8 @@ TEST_P(BatchSource, TheServiceStartsOnWhatABatchRunLeft) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tessmar, BatchSource, ::testing::Values("authority", "acme", "local-root"),
-                         [](const auto& info) {
-                           std::string name = info.param;
+                         [](const auto& test) {
+                           std::string name = test.param;
                            std::erase(name, '-');
                            return name;
                          });
