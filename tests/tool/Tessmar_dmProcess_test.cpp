@@ -912,8 +912,6 @@ TEST_F(SaveSequence, AnAuthorityThatSendsOnlyTheCertificate) {
 // Each source that issues a certificate leaves a folder the real service
 // starts on, its certificate checked against the root the tool saved (the
 // authority's root, or the local root whose fingerprint the tool showed).
-void PrintTo(TCertificateSource source, std::ostream* out) { *out << CertificateSourceName(source); }
-
 class SourceEndToEnd : public SaveSequence, public ::testing::WithParamInterface<TCertificateSource> {};
 
 TEST_P(SourceEndToEnd, TheServiceStartsOnTheFilesTheToolLeft) {
