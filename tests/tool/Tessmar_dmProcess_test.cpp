@@ -8,10 +8,9 @@
 #include <regex>
 
 #include "Authority_uServer.h"
-#include "ChildProcess.h"
-#include "TestHttpsClient.h"
 #include "LoopbackHttpServer.h"
 #include "ScriptedUserInterface.h"
+#include "ServiceCheck.h"
 #include "Tessmar_uDateTime.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uKeyPair.h"
@@ -613,26 +612,9 @@ class SaveSequence : public ::testing::Test {
 
   std::string FirstError() const { return FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]; }
 
-  // The real service on what the tool left in the installation folder: a
-  // user of the tool's list reboots the machine (a dry run) over TLS, the
-  // server's certificate checked against `rootFile`.
   void RebootThroughTheService(const std::string& vardex, const std::string& rootFile) {
-    namespace fs = std::filesystem;
-    fs::copy_file(vardex, FTool.Folder + "vardex");
-    fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", FTool.Folder + "Web", fs::copy_options::recursive);
-    fs::create_symlink("/usr/bin/openssl", FTool.Folder + "openssl");
-    const std::string record = FTool.Folder + "power.txt";
-    testing::TChildProcess service(FTool.Folder + "vardex", {"/SERVICE", "/DRYRUN=" + record}, {}, FTool.Folder);
-    const auto port = static_cast<std::uint16_t>(std::stoi(FWindow.Current.Port));
-    const std::string request =
-        testing::MakeRequest("POST", "/Result_Morning_Door", "UserName=Bob&Password=Crocus%3D2&Action=Reboot");
-    testing::THttpsReply reply;
-    ASSERT_TRUE(testing::WaitUntil([&] {
-      reply = testing::HttpsExchange(port, request, {.RootCertificateFile = rootFile});
-      return reply.Connected || !service.Running();
-    })) << service.Stderr();
-    EXPECT_NE(reply.Body.find("Server reboot initiated."), std::string::npos) << reply.Error << service.Stderr();
-    EXPECT_TRUE(testing::WaitUntil([&] { return testing::ReadFile(record) == "reboot\n"; }, std::chrono::seconds(10)));
+    testing::ExpectRebootThroughTheService(FTool.Folder, vardex,
+                                           static_cast<std::uint16_t>(std::stoi(FWindow.Current.Port)), rootFile);
   }
 
   void Press() {

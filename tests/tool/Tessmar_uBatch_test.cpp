@@ -10,7 +10,7 @@
 #include "ChildProcess.h"
 #include "LoopbackHttpServer.h"
 #include "TempDir.h"
-#include "TestHttpsClient.h"
+#include "ServiceCheck.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uKeyPair.h"
 #include "ToolInstallation.h"
@@ -225,20 +225,7 @@ TEST_P(BatchSource, TheServiceStartsOnWhatABatchRunLeft) {
     EXPECT_NE(run.Stdout.find(folder + "Cert/CAcert.pem\nSHA-256 fingerprint "), std::string::npos) << run.Stdout;
   }
 
-  fs::copy_file(vardex, folder + "vardex");
-  fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", folder + "Web", fs::copy_options::recursive);
-  fs::create_symlink("/usr/bin/openssl", folder + "openssl");
-  const std::string record = folder + "power.txt";
-  testing::TChildProcess service(folder + "vardex", {"/SERVICE", "/DRYRUN=" + record}, {}, folder);
-  const std::string request =
-      testing::MakeRequest("POST", "/Result_Morning_Door", "UserName=Bob&Password=Crocus%3D2&Action=Reboot");
-  testing::THttpsReply reply;
-  ASSERT_TRUE(testing::WaitUntil([&] {
-    reply = testing::HttpsExchange(port, request, {.RootCertificateFile = trusted});
-    return reply.Connected || !service.Running();
-  })) << service.Stderr();
-  EXPECT_NE(reply.Body.find("Server reboot initiated."), std::string::npos) << reply.Error << service.Stderr();
-  EXPECT_TRUE(testing::WaitUntil([&] { return testing::ReadFile(record) == "reboot\n"; }, std::chrono::seconds(10)));
+  testing::ExpectRebootThroughTheService(folder, vardex, port, trusted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tessmar, BatchSource, ::testing::Values("authority", "acme", "local-root"),
