@@ -8,6 +8,7 @@ if(TARGET vardex)
 endif()
 if(TARGET tessmar)
   install(TARGETS tessmar RUNTIME DESTINATION .)
+  install(TARGETS kelvane-authority RUNTIME DESTINATION .)
 endif()
 
 if(IS_DIRECTORY "${PROJECT_SOURCE_DIR}/Web")

@@ -4,9 +4,12 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "Authority_uSigner.h"
+#include "Tessmar_uCertificateChain.h"
 #include "Tessmar_uDateTime.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uKeyPair.h"
+#include "Tessmar_uLocalRoot.h"
 #include "Tessmar_uLog.h"
 #include "Tessmar_uProduct.h"
 #include "Tessmar_uReadme.h"
@@ -27,6 +30,9 @@ namespace {
 const char* const SectionConfiguration = "Configuration";
 const char* const SectionUserList = "UserList";
 const char* const SectionCertificateRequest = "CertificateRequest";
+// Read by the service: with this section it obtains and renews its
+// certificate over ACME itself.
+const char* const SectionAcme = "ACME";
 
 // A certificate request or certificate is a few kilobytes; anything near this
 // size is not one.
@@ -41,9 +47,19 @@ std::string ReadWithDefault(const TIniDocument& document, const char* section, c
   return value.empty() ? fallback : value;
 }
 
-std::string NotGrantedMessage() {
-  return std::string("Quillon has not granted a certificate. Try again in 5 minutes and/or email ") +
-         product::CustomerServiceEMail + " for assistance.";
+// The first words of every failure of the exchange with the authority.
+std::string AuthorityFailureStart(const std::string& url) {
+  return "The certificate authority at " + url + " has not granted a certificate: ";
+}
+
+std::string ResponseBody(const std::string& response) {
+  const size_t end = response.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+// "404 Not Found" from the status line the client kept; "" for a 2xx answer.
+std::string FailureStatus(const std::string& returnCode) {
+  return !returnCode.empty() && returnCode.front() != '2' ? returnCode : std::string();
 }
 
 std::string StartFailureText(int startError) {
@@ -77,7 +93,6 @@ TdmProcess::TdmProcess(IUserInterface& ui, std::string folder, std::string progr
       FFolder(IncludeTrailingPathDelimiter(folder)),
       FProgramPath(std::move(programPath)),
       FServices(std::move(services)),
-      FAuthorityURL(product::DefaultAuthorityURL),
       FWebHTTP1(std::make_unique<THttpClient>()) {
   DataModuleCreate();
 }
@@ -92,6 +107,11 @@ void TdmProcess::DataModuleCreate() {
   FWebHTTP1->WaitMS = 30000;
   // The window stays responsive while the client waits for the authority.
   FWebHTTP1->OnProcessMessages = [this] { FUI.ProcessMessages(); };
+  // The client reports why a connection failed only as an advisory; the
+  // failure message names that reason.
+  FWebHTTP1->OnAdvise = [this](TTelnetClient&, TTelnetState, const std::string& text) {
+    if (text.rfind("Error, ", 0) == 0) FConnectionError = text.substr(7);
+  };
   FConfigFileName = FFolder + "Vardex.cfg";
 }
 
@@ -159,6 +179,16 @@ bool TdmProcess::LoadSettings(TSettingsFields& fields, std::string& error) {
         loaded.EMail = ReadWithDefault(document, SectionCertificateRequest, "EMail", product::SupportEMail);
         loaded.Proxy = UnquotedValue(document.ReadString(SectionCertificateRequest, "Proxy", ""));
         loaded.ProxyPort = UnquotedValue(document.ReadString(SectionCertificateRequest, "ProxyPort", ""));
+        loaded.AuthorityURL = UnquotedValue(document.ReadString(SectionCertificateRequest, "AuthorityURL", ""));
+        loaded.AcmeDirectory = ReadWithDefault(document, SectionAcme, "Directory", SuggestedAcmeDirectory);
+        loaded.AcmeEMail = UnquotedValue(document.ReadString(SectionAcme, "EMail", ""));
+        // A file from before the choice of sources, or edited by hand, tells
+        // by its [ACME] section.
+        const std::string source =
+            UnquotedValue(document.ReadString(SectionCertificateRequest, "CertificateSource", ""));
+        if (!ParseCertificateSource(source, loaded.Source)) {
+          loaded.Source = document.SectionExists(SectionAcme) ? TCertificateSource::Acme : TCertificateSource::Authority;
+        }
       },
       error);
   fields = ok ? loaded : TSettingsFields{};
@@ -166,7 +196,6 @@ bool TdmProcess::LoadSettings(TSettingsFields& fields, std::string& error) {
 }
 
 bool TdmProcess::SaveSettings(const TSettingsFields& fields, std::string& error) {
-  std::string authorityURL;
   const bool ok = EditConfiguration(
       [&](TIniDocument& document) {
         document.WriteString(SectionConfiguration, "ThisServerIPNumber", fields.IPNumber);
@@ -182,13 +211,21 @@ bool TdmProcess::SaveSettings(const TSettingsFields& fields, std::string& error)
         document.WriteString(SectionCertificateRequest, "EMail", fields.EMail);
         document.WriteString(SectionCertificateRequest, "Proxy", fields.Proxy);
         document.WriteString(SectionCertificateRequest, "ProxyPort", fields.ProxyPort);
-        if (!FNewAuthorityURL.empty()) {
-          document.WriteString(SectionCertificateRequest, "AuthorityURL", FNewAuthorityURL);
+        document.WriteString(SectionCertificateRequest, "CertificateSource", CertificateSourceName(fields.Source));
+        if (!fields.AuthorityURL.empty() || fields.Source == TCertificateSource::Authority) {
+          document.WriteString(SectionCertificateRequest, "AuthorityURL", fields.AuthorityURL);
         }
-        authorityURL = ReadWithDefault(document, SectionCertificateRequest, "AuthorityURL", product::DefaultAuthorityURL);
+        // The section alone turns ACME on in the service, so it goes with
+        // any other source; the service's own keys in it stay otherwise.
+        if (fields.Source == TCertificateSource::Acme) {
+          document.WriteString(SectionAcme, "Directory", fields.AcmeDirectory);
+          document.WriteString(SectionAcme, "EMail", fields.AcmeEMail);
+        } else {
+          document.EraseSection(SectionAcme);
+        }
       },
       error);
-  if (ok) FAuthorityURL = authorityURL;
+  if (ok) FAuthorityURL = fields.AuthorityURL;
   return ok;
 }
 
@@ -233,12 +270,17 @@ bool TdmProcess::KeepCommonNameOfWorkingPair(const std::string& previous) {
 
 bool TdmProcess::ConfigureWithCustomCertificate(const TSettingsFields& fields, const std::string& loginURL,
                                                 ISettingsWindow& window) {
+  if (fields.Source == TCertificateSource::Acme) return ConfigureForAcme(fields, loginURL);
+  const bool fromAuthority = fields.Source == TCertificateSource::Authority;
+  const std::string issuer = fromAuthority ? "the certificate authority at " + FAuthorityURL
+                                           : std::string("a root certificate of this server's own (made once, kept in ") +
+                                                 InstallationPath("Cert") + ")";
   const std::string confirmation =
-      std::string("Please confirm that you want to request a ") + "certificate for Vardex from " +
-      product::WebSiteAddress + ", " + "using the settings that you have entered. " +
-      "The procedure will take approximately " + "15 seconds. If the Certificate Authority accepts your request and " +
-      "provides a custom SSL certificate for " + "\r\n\r\n" + fields.CommonName + "\r\n\r\n" + "then the " +
-      "certificate will be automatically installed " + "for you and the installation procedure will finish.";
+      "Please confirm that you want a certificate for Vardex from " + issuer +
+      ", using the settings that you have entered. The procedure will take approximately 15 seconds. If the "
+      "certificate is issued for \r\n\r\n" +
+      fields.CommonName + "\r\n\r\nthen the certificate will be automatically installed for you and the " +
+      "installation procedure will finish.";
   if (!FUI.Confirm(confirmation)) return false;
 
   window.SetStatusText("Saving request details");
@@ -256,20 +298,71 @@ bool TdmProcess::ConfigureWithCustomCertificate(const TSettingsFields& fields, c
     ~TPendingFiles() { RemoveKeyPairFiles(Files); }
   } removeAtEnd{pending};
   if (!GenerateKeyAndRequest()) return false;
-  if (!SubmitCertificateRequest(fields)) return false;
+  if (fromAuthority ? !SubmitCertificateRequest(fields) : !IssueFromLocalRoot(fields, window)) return false;
   std::string error;
-  if (!CertificateMatchesKey(pending.Certificate, pending.Key, KeyPassphrase, error) ||
-      !InstallKeyPair(pending, WorkingKeyPairFiles(FFolder), error)) {
+  if (!CertificateMatchesKey(pending.Certificate, pending.Key, KeyPassphrase, error)) {
     ReportError(error);
     return false;
   }
+  std::string missingRoot;
+  if (!CheckIssuerRoot(pending, missingRoot) || !InstallKeyPair(pending, WorkingKeyPairFiles(FFolder), error)) {
+    if (!error.empty()) ReportError(error);
+    return false;
+  }
 
-  SaveReadmeFile(loginURL);
+  std::string note;
+  if (!fromAuthority) {
+    std::string fingerprint;
+    const std::string root = WorkingKeyPairFiles(FFolder).Root;
+    if (!CertificateFingerprint(root, fingerprint, error)) fingerprint = "unknown (" + error + ")";
+    note = LocalRootTrustNote(root, fingerprint);
+  }
+  SaveReadmeFile(loginURL, note);
+  if (!missingRoot.empty()) FUI.ShowMessage(TMessageKind::Warning, missingRoot);
   FUI.ShowMessage(TMessageKind::Information,
                   "Your secure certificate and private key have been saved in " +
                       IncludeTrailingPathDelimiter(InstallationPath("cert")) +
                       " and your Vardex settings have been saved in the configuration " +
-                      "file. Tessmar will now exit and the installation will finish.");
+                      "file. Tessmar will now exit and the installation will finish." +
+                      (note.empty() ? std::string() : "\r\n\r\n" + note));
+  return true;
+}
+
+bool TdmProcess::ConfigureForAcme(const TSettingsFields& fields, const std::string& loginURL) {
+  const std::string confirmation =
+      "Please confirm that Vardex itself should obtain its certificate for\r\n\r\n" + fields.CommonName +
+      "\r\n\r\nfrom the ACME directory " + fields.AcmeDirectory +
+      " when it starts, and renew it before it expires. The name must lead to this server from the authority's "
+      "side, and port " + fields.Port + " must be reachable from there. No key or request is made now.";
+  if (!FUI.Confirm(confirmation)) return false;
+  // No start time: the service asks for the certificate when it starts.
+  WriteFileOrThrow(InstallationPath("Docs/readme.txt"),
+                   BuildReadme("", loginURL,
+                               "Vardex obtains its certificate itself, and renews it, from the ACME directory\r\n" +
+                                   fields.AcmeDirectory + "\r\n"));
+  FUI.ShowMessage(TMessageKind::Information,
+                  "Your Vardex settings have been saved in the configuration file. Vardex will obtain its "
+                  "certificate from " + fields.AcmeDirectory + " when it starts; its error log says how that goes. "
+                  "Tessmar will now exit and the installation will finish.");
+  return true;
+}
+
+bool TdmProcess::CheckIssuerRoot(const TKeyPairFiles& pending, std::string& missingRoot) {
+  std::string error;
+  if (FileExists(pending.Root)) {
+    if (CertificateIssuedBy(pending.Certificate, pending.Root, error)) return true;
+    ReportError("The certificate does not chain to the root that came with it, so Vardex would not start on it: " +
+                error);
+    return false;
+  }
+  // An authority that sends the certificate alone: a root already in place
+  // may be the right one.
+  const std::string root = WorkingKeyPairFiles(FFolder).Root;
+  if (FileExists(root) && CertificateIssuedBy(pending.Certificate, root, error)) return true;
+  missingRoot = "The certificate authority at " + FAuthorityURL + " sent the certificate without its root, and " +
+                root + (FileExists(root) ? " holds another root" : " is missing") +
+                ". Vardex checks its certificate against that file and does not start without the right one: "
+                "save the authority's root certificate (PEM) as " + root + ".";
   return true;
 }
 
@@ -277,21 +370,17 @@ void TdmProcess::WriteRequestInputFile(const TSettingsFields& fields) {
   WriteFileOrThrow(InstallationPath(RequestFileName), BuildRequestConfiguration(fields));
 }
 
-bool TdmProcess::GenerateKeyAndRequest() {
-  const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
-  const std::string& keyPath = pending.Key;
-  const std::string& requestPath = pending.Request;
-  RemoveKeyPairFiles(pending);
+std::string TdmProcess::OpensslProgram() const {
+  return FileExists(FFolder + "openssl") ? InstallationPath("openssl") : std::string("openssl");
+}
+
+bool TdmProcess::RunOpenssl(const std::string& arguments, const std::vector<std::string>& madeFiles) {
   // openssl loads its random-seed file ".rnd" from its working folder and
   // prints an error when it is missing (it writes one at its end); an empty
   // file is loaded without complaint, so the first run does not fail.
   std::string ignored;
   CreateEmptyFile(FFolder + ".rnd", ignored);
-
-  const std::string openssl =
-      FileExists(FFolder + "openssl") ? "\"" + InstallationPath("openssl") + "\"" : std::string("openssl");
-  const std::string commandLine =
-      openssl + " " + OpensslRequestArguments(InstallationPath(RequestFileName), keyPath, requestPath);
+  const std::string commandLine = "\"" + OpensslProgram() + "\" " + arguments;
   TConsoleRun run;
   try {
     run = FServices.RunCommand(commandLine, FFolder);
@@ -304,23 +393,72 @@ bool TdmProcess::GenerateKeyAndRequest() {
     return false;
   }
   // openssl that could not start, was killed or ended with a failure status
-  // made no usable key and request even when it printed no "error"; going on
-  // would post an older request.
+  // made nothing usable even when it printed no "error"; going on would use
+  // older files.
   if (!run.Succeeded) {
     CheckOpensslOutput(run.Output.empty() ? StartFailureText(run.StartError) : "ERROR: " + run.Output, message);
     ReportError(message);
     return false;
   }
-  std::error_code permissionsError;
-  std::filesystem::permissions(keyPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::replace, permissionsError);
-  // An openssl that reported success but left no key or request made nothing
-  // that could be posted.
-  if (!FileExists(keyPath) || !FileExists(requestPath)) {
-    CheckOpensslOutput("ERROR: openssl left no new key and request in " + ExtractFilePath(keyPath), message);
-    ReportError(message);
+  for (const std::string& file : madeFiles) {
+    if (!FileExists(file)) {
+      CheckOpensslOutput("ERROR: openssl left no " + file, message);
+      ReportError(message);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TdmProcess::GenerateKeyAndRequest() {
+  const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
+  RemoveKeyPairFiles(pending);
+  if (!RunOpenssl(OpensslRequestArguments(InstallationPath(RequestFileName), pending.Key, pending.Request),
+                  {pending.Key, pending.Request})) {
     return false;
   }
+  std::error_code permissionsError;
+  std::filesystem::permissions(pending.Key, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::replace, permissionsError);
+  return true;
+}
+
+bool TdmProcess::IssueFromLocalRoot(const TSettingsFields& fields, ISettingsWindow& window) {
+  std::error_code ignored;
+  std::filesystem::remove(InstallationPath(RequestFileName), ignored);
+  const TLocalRootFiles root = LocalRootFiles(FFolder);
+  // The root is made once: browsers that trust it go on trusting every
+  // certificate issued from it later.
+  if (!FileExists(root.Key) || !FileExists(root.Certificate)) {
+    window.SetStatusText("Making the root certificate of this server...");
+    FUI.ProcessMessages();
+    RemoveKeyPairFiles({root.Key, "", root.Certificate, ""});
+    if (!RunOpenssl(OpensslLocalRootArguments(root, fields.CommonName), {root.Key, root.Certificate})) return false;
+    std::filesystem::permissions(root.Key, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace, ignored);
+  }
+  window.SetStatusText("Issuing the certificate from the root of this server...");
+  FUI.ProcessMessages();
+  TSignerOptions options;
+  options.Openssl = OpensslProgram();
+  options.RootCertificate = root.Certificate;
+  options.RootKey = root.Key;
+  options.Days = LocalServerCertificateDays;
+  options.WorkFolder = InstallationPath("Cert");
+  const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
+  std::string request;
+  std::string certificate;
+  std::string rootText;
+  std::string error;
+  if (!ReadFileContent(pending.Request, MaxRequestFileSize, request, error) ||
+      !TCertificateSigner(options).Sign(request, certificate, error) ||
+      !ReadFileContent(root.Certificate, MaxRequestFileSize, rootText, error)) {
+    ReportError("The root of this server could not issue the certificate: " + error);
+    return false;
+  }
+  Global().CertificateStartTime = FormatDateTimeNumber(DateTimeFromLocalTime(Now()), DecimalSeparator());
+  WriteFileOrThrow(pending.Certificate, certificate);
+  WriteFileOrThrow(pending.Root, rootText);
   return true;
 }
 
@@ -350,30 +488,53 @@ bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
   Global().TimeZoneBias = std::to_string(GetTimeZoneBias());
   http.StringVars = CertificateFormFields(request, Global().CertificateStartTime, Global().TimeZoneBias, fields.EMail);
 
+  const std::string failure = AuthorityFailureStart(FAuthorityURL);
+  const std::string via = FProxy.UseProxy ? " (through the proxy " + FProxy.HostName + ":" +
+                                                std::to_string(FProxy.Port == 0 ? 80 : FProxy.Port) + ")"
+                                          : std::string();
+  FConnectionError.clear();
   try {
     http.Execute();
   } catch (const std::exception& e) {
-    ReportError(NotGrantedMessage() + " Error message:\r\n\r\n" + e.what());
+    ReportError(failure + e.what());
+    return false;
+  }
+  if (http.TelnetStatus() == telTimeOut) {
+    ReportError(failure + "it did not answer within " + std::to_string(http.WaitMS / 1000) + " seconds" + via + ".");
     return false;
   }
   if (http.TelnetStatus() != telReady) {
-    ReportError(NotGrantedMessage());
+    ReportError(failure + "it could not be reached" + via + ": " +
+                (FConnectionError.empty() ? TelnetStateName(http.TelnetStatus()) : FConnectionError) +
+                ". Check the address and that the authority is running.");
     return false;
   }
   std::string certificate;
   std::string quoted;
-  if (!ExtractCertificate(http.Response(), certificate, quoted)) {
-    ReportError(std::string("openssl.exe on ") + product::DomainName +
-                " was unable to generate your certificate and reports this error:\r\n\r\n" + quoted);
+  const std::string status = FailureStatus(http.ReturnCode());
+  if (!status.empty() || !ExtractCertificate(http.Response(), certificate, quoted)) {
+    const std::string body = ResponseBody(http.Response());
+    ReportError(failure + (status.empty() ? "it answered without a certificate" : "it answered HTTP " + status) +
+                via + (body.empty() ? std::string(".") : ":\r\n\r\n" + body));
     return false;
   }
-  WriteFileOrThrow(pending.Certificate, certificate);
+  // The certificate comes first; what follows it is the authority's root
+  // (and any intermediate), which the service checks the certificate against.
+  const std::vector<std::string> certificates = PemCertificates(certificate);
+  if (certificates.empty()) {
+    WriteFileOrThrow(pending.Certificate, certificate);
+    return true;
+  }
+  WriteFileOrThrow(pending.Certificate, certificates.front());
+  std::string roots;
+  for (size_t i = 1; i < certificates.size(); ++i) roots += certificates[i];
+  if (!roots.empty()) WriteFileOrThrow(pending.Root, roots);
   return true;
 }
 
-void TdmProcess::SaveReadmeFile(const std::string& loginURL) {
+void TdmProcess::SaveReadmeFile(const std::string& loginURL, const std::string& note) {
   const std::string startTime = ReadmeStartTime(Global().CertificateStartTime, DecimalSeparator(), Now());
-  WriteFileOrThrow(InstallationPath("Docs/readme.txt"), BuildReadme(startTime, loginURL));
+  WriteFileOrThrow(InstallationPath("Docs/readme.txt"), BuildReadme(startTime, loginURL, note));
 }
 
 int TdmProcess::GetTimeZoneBias() const {

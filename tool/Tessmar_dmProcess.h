@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "Tessmar_uKeyPair.h"
 #include "Tessmar_uSettings.h"
 #include "Tessmar_uSubmission.h"
 #include "Tessmar_uUserInterface.h"
@@ -93,10 +95,6 @@ class TdmProcess {
   // fields keep their design-time texts and `error` says why.
   bool LoadSettings(TSettingsFields& fields, std::string& error);
 
-  // An authority address for the next saves to write into the
-  // configuration file (the window has no field for it; batch mode has).
-  void SetNewAuthorityURL(const std::string& url) { FNewAuthorityURL = url; }
-
   // Writes the fields to the configuration file (one batch).
   bool SaveSettings(const TSettingsFields& fields, std::string& error);
 
@@ -113,23 +111,30 @@ class TdmProcess {
   // and certificate. True when it wrote.
   bool KeepCommonNameOfWorkingPair(const std::string& previous);
 
-  // Confirmation, a new key and request, submission, and only when the
-  // certificate arrived and belongs to the new key: key, certificate and
-  // request in place of the working ones, the readme and the closing
-  // message. True when all of that happened; otherwise the working key and
-  // certificate are as they were and the new files are gone.
+  // The certificate step of the save sequence, by the fields' source.
+  // Authority and local root: confirmation, a new key and request, the
+  // certificate from the authority or from the installation's own root, and
+  // only when it arrived, belongs to the new key and chains to the root the
+  // service will check it against: key, certificate, request and root in
+  // place of the working ones, the readme and the closing message. ACME:
+  // confirmation, the readme and the closing message; the service obtains
+  // the certificate. True when all of that happened; otherwise the working
+  // files are as they were and the new files are gone.
   bool ConfigureWithCustomCertificate(const TSettingsFields& fields, const std::string& loginURL,
                                       ISettingsWindow& window);
 
-  // Writes "Docs/readme.txt" with the login address shown in the settings window.
-  void SaveReadmeFile(const std::string& loginURL);
+  // Writes "Docs/readme.txt" with the login address shown in the settings
+  // window and a note about the certificate ("" for none).
+  void SaveReadmeFile(const std::string& loginURL, const std::string& note = "");
 
   // Writes "request.safetodelete" into the installation folder.
   void WriteRequestInputFile(const TSettingsFields& fields);
 
   // Posts the new request ("Cert/WSSreq.pem.new") to the certificate
   // authority and saves the certificate it answers beside it as
-  // "Cert/WSScert.pem.new". Failures are reported.
+  // "Cert/WSScert.pem.new", and the root that follows the certificate in the
+  // answer, if any, as "Cert/CAcert.pem.new". Failures are reported with the
+  // address and the cause.
   bool SubmitCertificateRequest(const TSettingsFields& fields);
 
   // Minutes to add to local time to get UTC, in force now.
@@ -159,6 +164,19 @@ class TdmProcess {
 
  private:
   bool GenerateKeyAndRequest();
+  bool ConfigureForAcme(const TSettingsFields& fields, const std::string& loginURL);
+  // Signs the new request with the installation's own root, made first when
+  // there is none, and puts the root beside the new certificate.
+  bool IssueFromLocalRoot(const TSettingsFields& fields, ISettingsWindow& window);
+  // False (reported) when the new certificate does not chain to the root it
+  // came with. Without one, and without a working root that fits, true with
+  // the warning in `missingRoot`.
+  bool CheckIssuerRoot(const TKeyPairFiles& pending, std::string& missingRoot);
+  // The installation's openssl program, or the one on the search path.
+  std::string OpensslProgram() const;
+  // Runs openssl in the installation folder; false (reported) when it failed
+  // or did not leave each of `madeFiles`.
+  bool RunOpenssl(const std::string& arguments, const std::vector<std::string>& madeFiles);
   LocalTime Now() const;
   char DecimalSeparator() const;
   std::string InstallationPath(const std::string& relative) const;
@@ -169,7 +187,7 @@ class TdmProcess {
   TToolServices FServices;
   std::string FConfigFileName;
   std::string FAuthorityURL;
-  std::string FNewAuthorityURL;
+  std::string FConnectionError;  // the client's reason for the last failed connection
   TProxySetting FProxy;
   std::unique_ptr<THttpClient> FWebHTTP1;
 };

@@ -42,13 +42,16 @@ constexpr TBatchSetting BatchSettings[] = {
     {EditEMail, "CertificateRequest", "EMail", "--email"},
     {EditProxy, "CertificateRequest", "Proxy", "--proxy"},
     {EditProxyPort, "CertificateRequest", "ProxyPort", "--proxy-port"},
+    {EditAuthorityURL, "CertificateRequest", "AuthorityURL", "--authority-url"},
+    {EditAcmeDirectory, "ACME", "Directory", "--acme-directory"},
+    {EditAcmeEMail, "ACME", "EMail", "--acme-email"},
 };
 
 // A value that no file holds: marks a key that is missing.
 constexpr const char* Missing = "\x01";
 
 // The batch's own switches that take a value.
-constexpr const char* ValueSwitches[] = {"--answers", "--users", "--folder", "--authority-url"};
+constexpr const char* ValueSwitches[] = {"--answers", "--users", "--folder", "--certificate-source"};
 
 bool TakesValue(const std::string& name) {
   for (const char* setting : ValueSwitches) {
@@ -105,16 +108,26 @@ bool ReadTextFile(const std::string& path, std::istream& in, std::string& text, 
   return true;
 }
 
+bool SetSource(const std::string& name, TSettingsFields& fields, std::string& error) {
+  if (ParseCertificateSource(name, fields.Source)) return true;
+  error = "unknown certificate source \"" + name + "\" (authority, acme or local-root)";
+  return false;
+}
+
 // The settings of an answers file over `fields`; keys it does not hold keep
-// their values. An AuthorityURL it holds goes to `authorityURL`.
-void ApplyAnswers(const TIniDocument& answers, TSettingsFields& fields, std::string& authorityURL) {
+// their values. False with `error` for an unknown certificate source.
+bool ApplyAnswers(const TIniDocument& answers, TSettingsFields& fields, std::string& error) {
   for (const TBatchSetting& setting : BatchSettings) {
     const std::string value = answers.ReadString(setting.Section, setting.Key, Missing);
     if (value != Missing) fields.Text(setting.Control) = UnquotedValue(value);
   }
   if (answers.SectionExists("UserList")) fields.UserLines = answers.ReadSectionLines("UserList");
-  const std::string url = answers.ReadString("CertificateRequest", "AuthorityURL", Missing);
-  if (url != Missing) authorityURL = UnquotedValue(url);
+  // As in the configuration file, an [ACME] section without a stated source
+  // chooses ACME.
+  const std::string source = answers.ReadString("CertificateRequest", "CertificateSource", Missing);
+  if (source != Missing) return SetSource(UnquotedValue(source), fields, error);
+  if (answers.SectionExists("ACME")) fields.Source = TCertificateSource::Acme;
+  return true;
 }
 
 // The lines of a users file, "name=password" each; blank lines are skipped.
@@ -176,22 +189,29 @@ std::string ToolUsage() {
          "\n"
          "Batch mode loads Vardex.cfg of the installation folder, applies the answers file\n"
          "and the switches, checks the settings as the window does, saves Vardex.cfg, makes\n"
-         "a new key and request, has the certificate authority sign it and installs key and\n"
-         "certificate in Cert/ (the working pair stays as it is on any failure). It ends\n"
-         "with 0 when the certificate was installed, else 1 with the reason on standard error.\n"
+         "a new key and request, has it signed and installs key, certificate and root in\n"
+         "Cert/ (the working files stay as they are on any failure); with ACME it only\n"
+         "writes the section [ACME] and the service obtains the certificate. It ends with 0\n"
+         "when that was done, else 1 with the reason on standard error.\n"
          "\n"
          "  --folder DIR           the installation folder (default: the program's folder)\n"
          "  --answers FILE         settings in the format of Vardex.cfg: [Configuration]\n"
          "                         CommonName, ThisServerIPNumber, VardexPort, LoginRequest;\n"
          "                         [UserList] name=password lines; [CertificateRequest]\n"
          "                         Country, State, Locality, Organization, OrgSection,\n"
-         "                         EMail, Proxy, ProxyPort, AuthorityURL\n"
+         "                         EMail, Proxy, ProxyPort, CertificateSource,\n"
+         "                         AuthorityURL; [ACME] Directory, EMail\n"
          "  --users FILE           name=password lines, one user each (\"-\": standard input);\n"
          "                         replaces the user list. Passwords are never switches.\n"
          "  --common-name NAME     --ip ADDRESS        --port N          --login-path PATH\n"
          "  --country CC           --state TEXT        --locality TEXT   --organization TEXT\n"
          "  --org-section TEXT     --email ADDRESS     --proxy HOST      --proxy-port N\n"
-         "  --authority-url URL    the certificate authority (kept in Vardex.cfg)\n"
+         "  --certificate-source authority | acme | local-root\n"
+         "                         where the certificate comes from: the organisation's\n"
+         "                         authority (--authority-url URL), an ACME directory that\n"
+         "                         the service uses itself (--acme-directory URL, default\n"
+         "                         Let's Encrypt; --acme-email ADDRESS), or a root of this\n"
+         "                         server's own, made in Cert/ (trust it in the browsers)\n"
          "  --accept-port-443      answer yes to the warning about port 443\n"
          "\n"
          "Later sources win: Vardex.cfg, then the answers file, then switches and --users.\n"
@@ -255,13 +275,12 @@ int RunBatch(const std::vector<std::string>& arguments, const std::string& folde
   logic.LoadSettings();
   if (ui.Complained()) return fail("the configuration file could not be loaded");
 
-  std::string authorityURL;
   if (!value("--answers").empty()) {
     std::string text;
     if (!ReadTextFile(value("--answers"), in, text, error)) return fail(error);
     TIniDocument answers;
     answers.LoadFromText(text);
-    ApplyAnswers(answers, window.Current, authorityURL);
+    if (!ApplyAnswers(answers, window.Current, error)) return fail(error);
   }
   for (const TBatchSetting& setting : BatchSettings) {
     if (options.Values.contains(setting.Switch)) window.Current.Text(setting.Control) = value(setting.Switch);
@@ -271,8 +290,10 @@ int RunBatch(const std::vector<std::string>& arguments, const std::string& folde
     if (!ReadTextFile(value("--users"), in, text, error)) return fail(error);
     window.Current.UserLines = UserLines(text);
   }
-  if (!value("--authority-url").empty()) authorityURL = value("--authority-url");
-  process.SetNewAuthorityURL(authorityURL);
+  if (options.Values.contains("--certificate-source") &&
+      !SetSource(value("--certificate-source"), window.Current, error)) {
+    return fail(error);
+  }
 
   logic.btnConfigureClick();
   if (!window.ClosedWithOK) return fail("the configuration was not completed");

@@ -50,12 +50,13 @@ void MakePrivate(const std::string& path, std::error_code& error) {
 
 TKeyPairFiles WorkingKeyPairFiles(const std::string& folder) {
   return {ResolvePath(folder + "cert/WSSkey.pem"), ResolvePath(folder + "cert/WSSreq.pem"),
-          ResolvePath(folder + "cert/WSScert.pem")};
+          ResolvePath(folder + "cert/WSScert.pem"), ResolvePath(folder + "cert/CAcert.pem")};
 }
 
 TKeyPairFiles PendingKeyPairFiles(const std::string& folder) {
   const TKeyPairFiles working = WorkingKeyPairFiles(folder);
-  return {working.Key + PendingSuffix, working.Request + PendingSuffix, working.Certificate + PendingSuffix};
+  return {working.Key + PendingSuffix, working.Request + PendingSuffix, working.Certificate + PendingSuffix,
+          working.Root + PendingSuffix};
 }
 
 bool CertificateMatchesKey(const std::string& certificatePath, const std::string& keyPath,
@@ -107,6 +108,9 @@ bool InstallKeyPair(const TKeyPairFiles& pending, const TKeyPairFiles& working, 
     if (failure && keptPreviousKey) std::filesystem::rename(previousKey, working.Key, ignored);
   }
   if (!failure) std::filesystem::rename(pending.Request, working.Request, failure);
+  if (!failure && std::filesystem::exists(pending.Root, ignored)) {
+    std::filesystem::rename(pending.Root, working.Root, failure);
+  }
   std::filesystem::remove(previousKey, ignored);
   if (failure) {
     error = "The new key and certificate could not be put in place: " + failure.message();
@@ -116,7 +120,7 @@ bool InstallKeyPair(const TKeyPairFiles& pending, const TKeyPairFiles& working, 
 }
 
 void RemoveKeyPairFiles(const TKeyPairFiles& files) {
-  for (const std::string* path : {&files.Key, &files.Request, &files.Certificate}) {
+  for (const std::string* path : {&files.Key, &files.Request, &files.Certificate, &files.Root}) {
     std::error_code ignored;
     std::filesystem::remove(*path, ignored);
   }

@@ -11,11 +11,14 @@
 
 namespace kelvane {
 
-// The three files of one set, as full paths.
+// The files of one set, as full paths. `Root` is the root the service checks
+// the certificate against ("Cert/CAcert.pem"); a new set brings one only when
+// its issuer handed it out.
 struct TKeyPairFiles {
   std::string Key;
   std::string Request;
   std::string Certificate;
+  std::string Root;
 };
 
 // The working set below an installation folder that ends in a separator, and
@@ -29,7 +32,8 @@ bool CertificateMatchesKey(const std::string& certificatePath, const std::string
                            const std::string& passphrase, std::string& error);
 
 // Makes key and certificate of `pending` readable by their owner only and
-// renames the pending files over the working ones: key, certificate, request.
+// renames the pending files over the working ones: key, certificate, request,
+// and the root when the pending set has one.
 // False with the system's reason when a step failed.
 bool InstallKeyPair(const TKeyPairFiles& pending, const TKeyPairFiles& working, std::string& error);
 

@@ -4,15 +4,16 @@
 
 namespace kelvane {
 
-std::string BuildReadme(const std::string& startTime, const std::string& loginURL) {
+std::string BuildReadme(const std::string& startTime, const std::string& loginURL, const std::string& note) {
   const std::string hyphens(21, '-');
   const std::string lines[] = {
       hyphens,
       "Kelvane",
       hyphens,
       "",
-      "Your Vardex certificate was requested with a start time ",
-      "of " + startTime + ".",
+      startTime.empty() ? "Your Vardex certificate is obtained by the service." :
+                          "Your Vardex certificate was requested with a start time ",
+      startTime.empty() ? "" : "of " + startTime + ".",
       "",
       "Use this address to control Vardex from your web browser:",
       "",
@@ -26,6 +27,7 @@ std::string BuildReadme(const std::string& startTime, const std::string& loginUR
   };
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
+  if (!note.empty()) text += note + "\r\n";
   return text;
 }
 

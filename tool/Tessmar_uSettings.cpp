@@ -34,6 +34,13 @@ const std::vector<TSettingsControlInfo>& ControlTable() {
       {MemoUser, "MemoUser", "", 0, "Enter list of one or more users who may reboot the computer.", 1097},
       {EditProxy, "EditProxy", "Proxy IP or name:", 0, "e.g. 192.168.0.1", 1092},
       {EditProxyPort, "EditProxyPort", "Proxy Port", 5, "e.g. 80", 1092},
+      {EditAuthorityURL, "EditAuthorityURL", "Authority URL", 0,
+       "Enter the address of your organisation's certificate authority, e.g. http://ca.example.org:8080/certreq",
+       1098},
+      {EditAcmeDirectory, "EditAcmeDirectory", "ACME Directory", 0,
+       std::string("Enter the ACME directory of the certificate authority, e.g. ") + SuggestedAcmeDirectory, 1098},
+      {EditAcmeEMail, "EditAcmeEMail", "ACME EMail", 0,
+       "Enter the address the certificate authority writes to about expiring certificates (optional)", 1098},
       {btnAbort, "btnAbort", "Ba&ck", 0, "", 0},
       {btnHelp, "btnHelp", "Help", 0, "Display Vardex Help File", 0},
       {BtnManual, "BtnManual", "Manual", 0, "Display the Vardex manual from its start", 0},
@@ -57,6 +64,45 @@ const std::vector<TSettingsControl>& CertificateControls() {
   static const std::vector<TSettingsControl> controls = {EditCommonName, EditCountry,   EditProvince, EditLocality,
                                                          EditOrganization, EditOrgSection, EditEMail};
   return controls;
+}
+
+const std::vector<TSettingsControl>& AuthorityControls() {
+  static const std::vector<TSettingsControl> controls = {EditAuthorityURL};
+  return controls;
+}
+
+const std::vector<TSettingsControl>& AcmeControls() {
+  static const std::vector<TSettingsControl> controls = {EditAcmeDirectory, EditAcmeEMail};
+  return controls;
+}
+
+const char* CertificateSourceName(TCertificateSource source) {
+  switch (source) {
+    case TCertificateSource::Acme: return "acme";
+    case TCertificateSource::LocalRoot: return "local-root";
+    case TCertificateSource::Authority: break;
+  }
+  return "authority";
+}
+
+bool ParseCertificateSource(const std::string& name, TCertificateSource& source) {
+  for (TCertificateSource candidate :
+       {TCertificateSource::Authority, TCertificateSource::Acme, TCertificateSource::LocalRoot}) {
+    if (name == CertificateSourceName(candidate)) {
+      source = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* CertificateSourceCaption(TCertificateSource source) {
+  switch (source) {
+    case TCertificateSource::Acme: return "ACME (for example Let's Encrypt), obtained by Vardex itself";
+    case TCertificateSource::LocalRoot: return "A root of this server's own (internal networks)";
+    case TCertificateSource::Authority: break;
+  }
+  return "My organisation's certificate authority";
 }
 
 const std::vector<TSettingsControl>& ConfigurationControls() {
@@ -92,6 +138,9 @@ std::string& TSettingsFields::Text(TSettingsControl control) {
     case EditLoginPath: return LoginPath;
     case EditProxy: return Proxy;
     case EditProxyPort: return ProxyPort;
+    case EditAuthorityURL: return AuthorityURL;
+    case EditAcmeDirectory: return AcmeDirectory;
+    case EditAcmeEMail: return AcmeEMail;
     default: break;
   }
   throw std::logic_error(std::string("no single-line text for ") + ControlInfo(control).Name);

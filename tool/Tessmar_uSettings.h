@@ -27,6 +27,9 @@ enum class TSettingsControl {
   MemoUser,
   EditProxy,
   EditProxyPort,
+  EditAuthorityURL,
+  EditAcmeDirectory,
+  EditAcmeEMail,
   btnAbort,
   btnHelp,
   BtnManual,
@@ -48,9 +51,36 @@ const TSettingsControlInfo& ControlInfo(TSettingsControl control);
 
 // The controls of one group in the order they appear.
 const std::vector<TSettingsControl>& CertificateControls();
+// The fields of each certificate source; the window shows those of the
+// chosen one below the subject fields.
+const std::vector<TSettingsControl>& AuthorityControls();
+const std::vector<TSettingsControl>& AcmeControls();
 const std::vector<TSettingsControl>& ConfigurationControls();
 const std::vector<TSettingsControl>& ProxyControls();
 const std::vector<TSettingsControl>& ButtonControls();
+
+// Where the server's certificate comes from.
+enum class TCertificateSource {
+  // The organisation's certificate authority signs the tool's request.
+  Authority,
+  // The service obtains (and renews) it over ACME itself; the tool only
+  // writes the section [ACME].
+  Acme,
+  // A root of the installation's own, made by the tool, for internal networks.
+  LocalRoot,
+};
+
+// The name in the configuration file and on the command line
+// ("authority", "acme", "local-root"), and back; false for an unknown name.
+const char* CertificateSourceName(TCertificateSource source);
+bool ParseCertificateSource(const std::string& name, TCertificateSource& source);
+// The caption of a source in the settings window's choice.
+const char* CertificateSourceCaption(TCertificateSource source);
+
+// Let's Encrypt's production directory, proposed for ACME, and its staging
+// directory for trials (named in the help).
+inline constexpr const char* SuggestedAcmeDirectory = "https://acme-v02.api.letsencrypt.org/directory";
+inline constexpr const char* StagingAcmeDirectory = "https://acme-staging-v02.api.letsencrypt.org/directory";
 
 // The texts of the settings window's fields. Defaults are the design-time texts.
 struct TSettingsFields {
@@ -67,6 +97,10 @@ struct TSettingsFields {
   std::vector<std::string> UserLines;
   std::string Proxy;
   std::string ProxyPort;
+  TCertificateSource Source = TCertificateSource::Authority;
+  std::string AuthorityURL;
+  std::string AcmeDirectory = SuggestedAcmeDirectory;
+  std::string AcmeEMail;
 
   // The text of one single-line field; MemoUser and buttons give "".
   const std::string& Text(TSettingsControl control) const;

@@ -10,6 +10,10 @@ namespace kelvane {
 namespace {
 
 // Characters of UTF-8 text: every byte that does not continue a sequence.
+bool StartsWithIgnoringCase(const std::string& text, const std::string& start) {
+  return text.size() > start.size() && UpperCaseAscii(text.substr(0, start.size())) == UpperCaseAscii(start);
+}
+
 size_t CharacterCount(const std::string& text) {
   size_t count = 0;
   for (char c : text) {
@@ -91,6 +95,21 @@ bool TSettingsFormLogic::ValidateSettings() {
     }
   }
   if (!PingCommonName(fields)) return false;
+  if (fields.Source == TCertificateSource::Acme) {
+    if (!StartsWithIgnoringCase(fields.AcmeDirectory, "https://")) {
+      ui.ShowMessage(TMessageKind::Error, std::string("Enter the https:// address of the ACME directory, e.g. ") +
+                                              SuggestedAcmeDirectory + ".");
+      return false;
+    }
+    // The subject fields below belong to a request, which ACME does not use.
+    return true;
+  }
+  if (fields.Source == TCertificateSource::Authority && !StartsWithIgnoringCase(fields.AuthorityURL, "http://")) {
+    ui.ShowMessage(TMessageKind::Error,
+                   "Enter the http:// address of your organisation's certificate authority in Authority URL, e.g. "
+                   "http://ca.example.org:8080/certreq, or choose another source of the certificate.");
+    return false;
+  }
   fields.Country = UpperCaseAscii(fields.Country);
   FWindow.SetFieldText(TSettingsControl::EditCountry, fields.Country);
   if (CharacterCount(fields.Country) != 2) {

@@ -7,6 +7,7 @@
 
 #include "Authority_uForm.h"
 #include "TempDir.h"
+#include "Tessmar_uCertificateChain.h"
 #include "Tessmar_uSubmission.h"
 #include "ToolInstallation.h"
 #include "ucPipe.h"
@@ -94,6 +95,12 @@ TEST_F(Authority, SignsWithTheRootAndCopiesTheRequestedName) {
   EXPECT_NE(text.find("CA:FALSE"), std::string::npos) << "a request cannot make itself an authority";
   EXPECT_EQ(text.find("CA:TRUE"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_empty(Work.Path())) << "nothing of a request stays behind";
+
+  // The root follows the certificate, so the tool can save what the service
+  // checks the certificate against.
+  const std::vector<std::string> certificates = PemCertificates(certificate);
+  ASSERT_EQ(certificates.size(), 2u);
+  EXPECT_EQ(certificates[1], testing::ReadFile(Root.Path() + "root.pem"));
 }
 
 TEST_F(Authority, RefusalsSayError) {

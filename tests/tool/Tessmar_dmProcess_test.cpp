@@ -8,10 +8,9 @@
 #include <regex>
 
 #include "Authority_uServer.h"
-#include "ChildProcess.h"
-#include "TestHttpsClient.h"
 #include "LoopbackHttpServer.h"
 #include "ScriptedUserInterface.h"
+#include "ServiceCheck.h"
 #include "Tessmar_uDateTime.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uKeyPair.h"
@@ -19,6 +18,7 @@
 #include "Tessmar_uReadme.h"
 #include "Tessmar_uSettingsForm.h"
 #include "ToolInstallation.h"
+#include "ucHttpClient.h"
 #include "ucIniFileBatch.h"
 #include "ucPaths.h"
 #include "ucPipe.h"
@@ -154,7 +154,34 @@ INSTANTIATE_TEST_SUITE_P(
                          "configuration"},
                         {"ping -c 1 "}},
         TValidationCase{"OneLetterCountry", [](auto& f, auto&) { f.Country = "u"; }, {}, false,
-                        {"error: The 2 letter country code is required for the secure certificate."}, {}}),
+                        {"error: The 2 letter country code is required for the secure certificate."}, {}},
+        TValidationCase{"AuthorityWithoutAnHttpAddress", [](auto& f, auto&) { f.AuthorityURL = "ca.example.org"; },
+                        {}, false,
+                        {"error: Enter the http:// address of your organisation's certificate authority in "
+                         "Authority URL, e.g. http://ca.example.org:8080/certreq, or choose another source of the "
+                         "certificate."},
+                        {}},
+        TValidationCase{"LocalRootNeedsNoAuthority",
+                        [](auto& f, auto&) {
+                          f.Source = TCertificateSource::LocalRoot;
+                          f.AuthorityURL = "";
+                        },
+                        {}, true, {}, {}},
+        TValidationCase{"AcmeNeedsAnHttpsDirectory",
+                        [](auto& f, auto&) {
+                          f.Source = TCertificateSource::Acme;
+                          f.AcmeDirectory = "http://acme.example.org/dir";
+                        },
+                        {}, false,
+                        {"error: Enter the https:// address of the ACME directory, e.g. "
+                         "https://acme-v02.api.letsencrypt.org/directory."},
+                        {}},
+        TValidationCase{"AcmeMakesNoRequestSoNoCountry",
+                        [](auto& f, auto&) {
+                          f.Source = TCertificateSource::Acme;
+                          f.Country = "";
+                        },
+                        {}, true, {}, {}}),
     [](const auto& test) { return std::string(test.param.Name); });
 
 TEST(Tessmar_ValidateSettings, PingOutputMatchesWholeAddressesOnly) {
@@ -205,7 +232,8 @@ TEST(Tessmar_ConfigurationFile, NewFileThenLaterSave) {
       "LoginRequest=Morning_Door\r\n\r\n"
       "[UserList]\r\nalice=Crocus1\r\nbob=Crocus=2\r\n\r\n"
       "[CertificateRequest]\r\nCountry=NZ\r\nState=Canterbury\r\nLocality=Christchurch\r\n"
-      "Organization=Example Ltd\r\nOrgSection=Operations\r\nEMail=admin@example.com\r\nProxy=\r\nProxyPort=\r\n\r\n";
+      "Organization=Example Ltd\r\nOrgSection=Operations\r\nEMail=admin@example.com\r\nProxy=\r\nProxyPort=\r\n"
+      "CertificateSource=authority\r\nAuthorityURL=http://ca.example.org:8080/certreq\r\n\r\n";
   EXPECT_EQ(tool.Read("Vardex.cfg"), expected);
   EXPECT_EQ(std::filesystem::status(tool.Folder + "Vardex.cfg").permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -225,8 +253,16 @@ TEST(Tessmar_ConfigurationFile, KeepsServiceKeysDropsCommentsAndReadsTheAuthorit
                      "; written by hand\r\n[Configuration]\r\n  SessionTimeOut = 600000 \r\nCommonName=old\r\n"
                      "; another comment\r\n[UserList]\r\nold=user\r\n[CertificateRequest]\r\n"
                      "AuthorityURL=http://ca.example.org/sign\r\n");
+  TSettingsFields fields;
   std::string error;
-  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
+  ASSERT_TRUE(tool.Process->LoadSettings(fields, error)) << error;
+  EXPECT_EQ(fields.AuthorityURL, "http://ca.example.org/sign");
+  EXPECT_EQ(fields.Source, TCertificateSource::Authority);
+  EXPECT_EQ(fields.AcmeDirectory, "https://acme-v02.api.letsencrypt.org/directory") << "the proposal";
+  const std::string authority = fields.AuthorityURL;
+  fields = SampleFields();
+  fields.AuthorityURL = authority;
+  ASSERT_TRUE(tool.Process->SaveSettings(fields, error)) << error;
   const std::string file = tool.Read("Vardex.cfg");
   EXPECT_EQ(file.find(';'), std::string::npos);
   EXPECT_NE(file.find("[Configuration]\r\nSessionTimeOut=600000\r\nCommonName=reboot.example.com\r\n"),
@@ -235,6 +271,37 @@ TEST(Tessmar_ConfigurationFile, KeepsServiceKeysDropsCommentsAndReadsTheAuthorit
   EXPECT_EQ(file.find("old=user"), std::string::npos);
   EXPECT_NE(file.find("AuthorityURL=http://ca.example.org/sign\r\n"), std::string::npos);
   EXPECT_EQ(tool.Process->AuthorityURL(), "http://ca.example.org/sign");
+}
+
+// The section [ACME] switches the service to ACME, so it is there exactly
+// when ACME is the source; the service's own keys in it survive a save, and
+// a file with the section but no stated source (written by hand) loads as ACME.
+TEST(Tessmar_ConfigurationFile, TheAcmeSectionFollowsTheSource) {
+  TToolInstallation tool;
+  tool.Dir.WriteFile("Vardex.cfg", "[ACME]\r\nDirectory=https://acme.example.org/dir\r\nChallenge=http-01\r\n");
+  TSettingsFields fields;
+  std::string error;
+  ASSERT_TRUE(tool.Process->LoadSettings(fields, error)) << error;
+  EXPECT_EQ(fields.Source, TCertificateSource::Acme);
+  EXPECT_EQ(fields.AcmeDirectory, "https://acme.example.org/dir");
+  fields.AcmeEMail = "ops@example.org";
+  ASSERT_TRUE(tool.Process->SaveSettings(fields, error)) << error;
+  TIniDocument saved;
+  saved.LoadFromText(tool.Read("Vardex.cfg"));
+  EXPECT_EQ(saved.ReadString("ACME", "Directory", ""), "https://acme.example.org/dir");
+  EXPECT_EQ(saved.ReadString("ACME", "EMail", ""), "ops@example.org");
+  EXPECT_EQ(saved.ReadString("ACME", "Challenge", ""), "http-01");
+  EXPECT_EQ(saved.ReadString("CertificateRequest", "CertificateSource", ""), "acme");
+
+  for (TCertificateSource other : {TCertificateSource::LocalRoot, TCertificateSource::Authority}) {
+    fields.Source = other;
+    ASSERT_TRUE(tool.Process->SaveSettings(fields, error)) << error;
+    saved.LoadFromText(tool.Read("Vardex.cfg"));
+    EXPECT_FALSE(saved.SectionExists("ACME")) << CertificateSourceName(other);
+    TSettingsFields loaded;
+    ASSERT_TRUE(tool.Process->LoadSettings(loaded, error)) << error;
+    EXPECT_EQ(loaded.Source, other);
+  }
 }
 
 TEST(Tessmar_ConfigurationFile, LoadGivesDefaultsNoUsersAndAnUnguessableLoginPath) {
@@ -536,8 +603,18 @@ class SaveSequence : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(FServer->Listen("127.0.0.1", 0, error)) << error;
     FServer->Start();
-    FTool.Dir.WriteFile("Vardex.cfg", "[CertificateRequest]\r\nAuthorityURL=http://127.0.0.1:" +
-                                          std::to_string(FServer->Port()) + "/certreq\r\n");
+    FWindow.Current.AuthorityURL = AuthorityAt(FServer->Port(), "/certreq");
+  }
+
+  static std::string AuthorityAt(std::uint16_t port, const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+  }
+
+  std::string FirstError() const { return FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]; }
+
+  void RebootThroughTheService(const std::string& vardex, const std::string& rootFile) {
+    testing::ExpectRebootThroughTheService(FTool.Folder, vardex,
+                                           static_cast<std::uint16_t>(std::stoi(FWindow.Current.Port)), rootFile);
   }
 
   void Press() {
@@ -582,11 +659,11 @@ TEST_F(SaveSequence, CancelAtTheConfirmationKeepsTheSavedSettings) {
   EXPECT_NE(FTool.Read("Vardex.cfg").find("CommonName=reboot.example.com"), std::string::npos);
   ASSERT_EQ(FTool.UI.Of("confirm").size(), 1u);
   EXPECT_EQ(FTool.UI.Of("confirm")[0],
-            "Please confirm that you want to request a certificate for Vardex from http://www.kelvane.example, using "
-            "the settings that you have entered. The procedure will take approximately 15 seconds. If the "
-            "Certificate Authority accepts your request and provides a custom SSL certificate for \r\n\r\n"
-            "reboot.example.com\r\n\r\nthen the certificate will be automatically installed for you and the "
-            "installation procedure will finish.");
+            "Please confirm that you want a certificate for Vardex from the certificate authority at " +
+                FWindow.Current.AuthorityURL +
+                ", using the settings that you have entered. The procedure will take approximately 15 seconds. If "
+                "the certificate is issued for \r\n\r\nreboot.example.com\r\n\r\nthen the certificate will be "
+                "automatically installed for you and the installation procedure will finish.");
   EXPECT_FALSE(FTool.Exists("request.safetodelete"));
   EXPECT_TRUE(CertFiles().empty());
   EXPECT_EQ(FWindow.StatusTexts, (std::vector<std::string>{"Writing " + FTool.Folder + "Vardex.cfg"}));
@@ -622,8 +699,9 @@ TEST_F(SaveSequence, AuthorityErrorLeavesNoNewFiles) {
   EXPECT_FALSE(FTool.Exists("Docs/readme.txt"));
   const auto errors = FTool.UI.Of("error");
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].rfind("openssl.exe on kelvane.example was unable to generate your certificate and reports this "
-                            "error:\r\n\r\nerror: openssl could not sign the request:",
+  EXPECT_EQ(errors[0].rfind("The certificate authority at " + FWindow.Current.AuthorityURL +
+                                " has not granted a certificate: it answered HTTP 422 Unprocessable Entity:\r\n\r\n"
+                                "error: openssl could not sign the request:",
                             0),
             0u)
       << errors[0];
@@ -639,11 +717,11 @@ TEST_F(SaveSequence, AuthorityErrorLeavesNoNewFiles) {
 TEST_F(SaveSequence, NoNewCertificateLeavesTheWorkingPairAsItWas) {
   FTool.UI.Answers = {true};
   Press();
-  ASSERT_TRUE(FWindow.ClosedWithOK) << (FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]);
+  ASSERT_TRUE(FWindow.ClosedWithOK) << FirstError();
   const std::string key = FTool.Read("Cert/WSSkey.pem");
   const std::string cert = FTool.Read("Cert/WSScert.pem");
   const std::string request = FTool.Read("Cert/WSSreq.pem");
-  const std::string authority = "http://127.0.0.1:" + std::to_string(FServer->Port()) + "/certreq";
+  const std::string authority = AuthorityAt(FServer->Port(), "/certreq");
 
   testing::TServerScript otherKey;
   otherKey.Pieces = {"HTTP/1.1 200 OK\r\n\r\n" + testing::ReadFile(FRoot.Path() + "root.pem")};
@@ -656,22 +734,15 @@ TEST_F(SaveSequence, NoNewCertificateLeavesTheWorkingPairAsItWas) {
   };
   const TCase cases[] = {
       {"cancelled", authority, false, ""},
-      {"refused", "http://127.0.0.1:" + std::to_string(FServer->Port()) + "/wrong", true,
-       "openssl.exe on kelvane.example was unable"},
-      {"nobody answers", "http://127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + "/x", true,
-       "Quillon has not granted a certificate."},
-      {"another key's certificate", "http://127.0.0.1:" + std::to_string(wrongAnswer.Port()) + "/x",
-       true, "The certificate from the authority does not belong to the new private key."},
+      {"refused", AuthorityAt(FServer->Port(), "/wrong"), true, "The certificate authority at "},
+      {"nobody answers", AuthorityAt(testing::UnusedLoopbackPort(), "/x"), true, "The certificate authority at "},
+      {"another key's certificate", AuthorityAt(wrongAnswer.Port(), "/x"), true,
+       "The certificate from the authority does not belong to the new private key."},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.Name);
     std::string error;
-    ASSERT_TRUE(RunIniFileBatch(
-        FTool.Folder + "Vardex.cfg",
-        [&](TIniDocument& document) {
-          document.WriteString("CertificateRequest", "AuthorityURL", test.AuthorityURL);
-        },
-        error));
+    FWindow.Current.AuthorityURL = test.AuthorityURL;
     FTool.UI.Shown.clear();
     FTool.UI.Answers = {test.Confirmed};
     FWindow.RunningChanges.clear();
@@ -687,7 +758,7 @@ TEST_F(SaveSequence, NoNewCertificateLeavesTheWorkingPairAsItWas) {
       ASSERT_EQ(errors.size(), 1u);
       EXPECT_EQ(errors[0].rfind(test.Error, 0), 0u) << errors[0];
     }
-    EXPECT_EQ(CertFiles(), (std::vector<std::string>{"WSScert.pem", "WSSkey.pem", "WSSreq.pem"}));
+    EXPECT_EQ(CertFiles(), (std::vector<std::string>{"CAcert.pem", "WSScert.pem", "WSSkey.pem", "WSSreq.pem"}));
     EXPECT_TRUE(FTool.Read("Cert/WSSkey.pem") == key);
     EXPECT_TRUE(FTool.Read("Cert/WSScert.pem") == cert);
     EXPECT_TRUE(FTool.Read("Cert/WSSreq.pem") == request);
@@ -700,15 +771,44 @@ TEST_F(SaveSequence, NoNewCertificateLeavesTheWorkingPairAsItWas) {
   }
 }
 
-TEST_F(SaveSequence, NoAuthorityListening) {
-  FTool.Dir.WriteFile("Vardex.cfg", "[CertificateRequest]\r\nAuthorityURL=http://127.0.0.1:" +
-                                        std::to_string(testing::UnusedLoopbackPort()) + "/certreq\r\n");
-  FTool.UI.Answers = {true};
-  Press();
-  EXPECT_EQ(FTool.UI.Of("error"),
-            (std::vector<std::string>{"Quillon has not granted a certificate. Try again in 5 minutes and/or email "
-                                      "service@kelvane.example for assistance."}));
-  EXPECT_FALSE(FTool.Exists("Cert/WSScert.pem"));
+// Each way the exchange with the authority fails names the address and the
+// cause, and leaves no certificate.
+TEST_F(SaveSequence, AnAuthorityFailureNamesTheAddressAndTheCause) {
+  testing::TServerScript silent;
+  silent.Mode = testing::TServerScript::TMode::NeverAnswer;
+  testing::TLoopbackHttpServer silentServer(silent);
+  testing::TServerScript empty;
+  empty.Pieces = {"HTTP/1.1 200 OK\r\n\r\nno certificate today"};
+  testing::TLoopbackHttpServer emptyServer(empty);
+  struct TCase {
+    const char* Name;
+    std::string URL;
+    std::string Cause;
+  };
+  const TCase cases[] = {
+      {"refused", AuthorityAt(testing::UnusedLoopbackPort(), "/certreq"), "it could not be reached: "},
+      {"time-out", AuthorityAt(silentServer.Port(), "/certreq"), "it did not answer within 1 seconds."},
+      {"HTTP status and refusal text", AuthorityAt(FServer->Port(), "/elsewhere"),
+       "it answered HTTP 404 Not Found:\r\n\r\nerror: there is no certificate authority at /elsewhere\r\n"},
+      {"an answer without a certificate", AuthorityAt(emptyServer.Port(), "/certreq"),
+       "it answered without a certificate:\r\n\r\nno certificate today"},
+  };
+  FTool.Process->WebHTTP1().WaitMS = 1000;
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Name);
+    FTool.UI.Shown.clear();
+    FTool.UI.Answers = {true};
+    FWindow.RunningChanges.clear();
+    FWindow.Current.AuthorityURL = test.URL;
+    Press();
+    const std::string expected = "The certificate authority at " + test.URL + " has not granted a certificate: " + test.Cause;
+    ASSERT_EQ(FTool.UI.Of("error").size(), 1u);
+    EXPECT_EQ(FirstError().substr(0, expected.size()), expected) << FirstError();
+    EXPECT_EQ(FirstError().find("5 minutes"), std::string::npos);
+    EXPECT_TRUE(CertFiles().empty());
+  }
+  const std::string refused = FTool.Read("tessmar_error.log");
+  EXPECT_NE(refused.find(Utf8ToUtf16LE("Connection refused")), std::string::npos) << "the system's reason is logged";
 }
 
 TEST_F(SaveSequence, SuccessSavesACertificateThatChainsToTheRoot) {
@@ -722,7 +822,9 @@ TEST_F(SaveSequence, SuccessSavesACertificateThatChainsToTheRoot) {
   EXPECT_TRUE(FWindow.ClosedWithOK);
   EXPECT_FALSE(Global().KeepGoing);
   EXPECT_FALSE(FTool.Exists("request.safetodelete"));
-  EXPECT_EQ(CertFiles(), (std::vector<std::string>{"WSScert.pem", "WSSkey.pem", "WSSreq.pem"}));
+  EXPECT_EQ(CertFiles(), (std::vector<std::string>{"CAcert.pem", "WSScert.pem", "WSSkey.pem", "WSSreq.pem"}));
+  EXPECT_EQ(FTool.Read("Cert/CAcert.pem"), testing::ReadFile(FRoot.Path() + "root.pem"))
+      << "the authority's root, which the service checks the certificate against";
 
   const std::string cert = FTool.Folder + "Cert/WSScert.pem";
   const std::string key = FTool.Folder + "Cert/WSSkey.pem";
@@ -764,39 +866,124 @@ TEST_F(SaveSequence, StartedFromAnotherFolderWritesIntoTheInstallation) {
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere.Path())) << "nothing lands in the current folder";
 }
 
-TEST_F(SaveSequence, TheServiceStartsOnTheFilesTheToolLeft) {
+// An authority that sends the certificate alone: the certificate is
+// installed and the tool says that Cert/CAcert.pem is missing, unless the
+// root there already fits.
+TEST_F(SaveSequence, AnAuthorityThatSendsOnlyTheCertificate) {
+  FAuthority->HandsOutRoot = false;
+  FTool.UI.Answers = {true};
+  Press();
+  ASSERT_TRUE(FWindow.ClosedWithOK) << FirstError();
+  const std::string root = FTool.Folder + "Cert/CAcert.pem";
+  EXPECT_EQ(FTool.UI.Of("warning"),
+            (std::vector<std::string>{"The certificate authority at " + FWindow.Current.AuthorityURL +
+                                      " sent the certificate without its root, and " + root +
+                                      " is missing. Vardex checks its certificate against that file and does not "
+                                      "start without the right one: save the authority's root certificate (PEM) as " +
+                                      root + "."}));
+  EXPECT_FALSE(FTool.Exists("Cert/CAcert.pem"));
+
+  std::filesystem::copy_file(FRoot.Path() + "root.pem", root);
+  FTool.UI.Shown.clear();
+  FTool.UI.Answers = {true};
+  FWindow.RunningChanges.clear();
+  Press();
+  EXPECT_TRUE(FTool.UI.Of("warning").empty()) << "the root in place fits";
+}
+
+// Each source that issues a certificate leaves a folder the real service
+// starts on, its certificate checked against the root the tool saved (the
+// authority's root, or the local root whose fingerprint the tool showed).
+class SourceEndToEnd : public SaveSequence, public ::testing::WithParamInterface<TCertificateSource> {};
+
+TEST_P(SourceEndToEnd, TheServiceStartsOnTheFilesTheToolLeft) {
   const char* build = std::getenv("KELVANE_BUILD_DIR");
   const std::string vardex = std::string(build != nullptr ? build : "") + "/service/hosting/vardex";
   if (build == nullptr || !FileExists(vardex)) GTEST_SKIP() << "vardex is not built";
+  FWindow.Current.Source = GetParam();
   FWindow.Current.CommonName = "localhost";
   FWindow.Current.IPNumber = "127.0.0.1";
   FWindow.Current.Port = std::to_string(testing::UnusedLoopbackPort());
   FTool.Ping.Output = "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64\n";
   FTool.UI.Answers = {true};
   Press();
-  ASSERT_TRUE(FWindow.ClosedWithOK) << (FTool.UI.Of("error").empty() ? "" : FTool.UI.Of("error")[0]);
+  ASSERT_TRUE(FWindow.ClosedWithOK) << FirstError();
+  EXPECT_TRUE(FTool.UI.Of("warning").empty());
+  const std::string root = FTool.Folder + "Cert/CAcert.pem";
 
-  // What the installation brings besides the tool's files: the service, its
-  // page templates and the root certificate.
-  namespace fs = std::filesystem;
-  fs::copy_file(vardex, FTool.Folder + "vardex");
-  fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", FTool.Folder + "Web", fs::copy_options::recursive);
-  fs::copy_file(FRoot.Path() + "root.pem", FTool.Folder + "Cert/CAcert.pem");
-  fs::create_symlink("/usr/bin/openssl", FTool.Folder + "openssl");
+  if (GetParam() == TCertificateSource::Authority) {
+    RebootThroughTheService(vardex, FRoot.Path() + "root.pem");
+    return;
+  }
+  // The local root: its key stays private beside the other files, and the
+  // closing message and the readme name the root and its fingerprint.
+  const std::string rootKey = FTool.Folder + "Cert/LocalRootkey.pem";
+  EXPECT_EQ(std::filesystem::status(rootKey).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(FTool.Read("Cert/CAcert.pem"), FTool.Read("Cert/LocalRootcert.pem"));
+  std::string fingerprint = RunTool("openssl x509 -in \"" + root + "\" -noout -fingerprint -sha256");
+  fingerprint = fingerprint.substr(fingerprint.find('=') + 1, 95);
+  ASSERT_EQ(fingerprint.size(), 95u);
+  const std::string note = "The certificate was issued by a root of this server's own:\r\n\r\n" + root +
+                           "\r\nSHA-256 fingerprint " + fingerprint + "\r\n\r\nBrowsers warn about Vardex until";
+  ASSERT_EQ(FTool.UI.Of("information").size(), 1u);
+  EXPECT_NE(FTool.UI.Of("information")[0].find(note), std::string::npos) << FTool.UI.Of("information")[0];
+  EXPECT_NE(FTool.Read("Docs/readme.txt").find(note), std::string::npos);
+  EXPECT_NE(RunTool("openssl x509 -in \"" + FTool.Folder + "Cert/WSScert.pem\" -noout -ext subjectAltName")
+                .find("DNS:localhost"),
+            std::string::npos);
+  EXPECT_TRUE(RunTool("openssl x509 -in \"" + root + "\" -noout -ext basicConstraints").find("CA:TRUE") !=
+              std::string::npos);
 
-  // The service starts on them, and a user of the tool's list reboots the
-  // machine (a dry run) over TLS, checked against the root certificate.
-  const std::string record = FTool.Folder + "power.txt";
-  testing::TChildProcess service(FTool.Folder + "vardex", {"/SERVICE", "/DRYRUN=" + record}, {}, FTool.Folder);
-  const auto port = static_cast<std::uint16_t>(std::stoi(FWindow.Current.Port));
-  const std::string request = testing::MakeRequest("POST", "/Result_Morning_Door", "UserName=Bob&Password=Crocus%3D2&Action=Reboot");
-  testing::THttpsReply reply;
-  ASSERT_TRUE(testing::WaitUntil([&] {
-    reply = testing::HttpsExchange(port, request, {.RootCertificateFile = FTool.Folder + "Cert/CAcert.pem"});
-    return reply.Connected || !service.Running();
-  })) << service.Stderr();
-  EXPECT_NE(reply.Body.find("Server reboot initiated."), std::string::npos) << reply.Error << service.Stderr();
-  EXPECT_TRUE(testing::WaitUntil([&] { return testing::ReadFile(record) == "reboot\n"; }, std::chrono::seconds(10)));
+  // A second run issues a new certificate from the same root, so browsers
+  // that trust it need nothing new.
+  const std::string firstCertificate = FTool.Read("Cert/WSScert.pem");
+  FTool.UI.Shown.clear();
+  FTool.UI.Answers = {true};
+  FWindow.RunningChanges.clear();
+  Press();
+  ASSERT_TRUE(FWindow.ClosedWithOK) << FirstError();
+  EXPECT_NE(FTool.UI.Of("information")[0].find(fingerprint), std::string::npos);
+  EXPECT_NE(FTool.Read("Cert/WSScert.pem"), firstCertificate);
+  const std::string trusted = FRoot.Path() + "trusted-local-root.pem";
+  std::filesystem::copy_file(root, trusted);
+  RebootThroughTheService(vardex, trusted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SourceEndToEnd,
+                         ::testing::Values(TCertificateSource::Authority, TCertificateSource::LocalRoot),
+                         [](const auto& test) {
+                           std::string name = CertificateSourceName(test.param);
+                           std::erase(name, '-');
+                           return name;
+                         });
+
+// ACME: the tool writes the section [ACME] and the readme and leaves the
+// certificate to the service: no key, no request, nothing posted anywhere.
+TEST_F(SaveSequence, AcmeWritesItsSectionAndPostsNothing) {
+  std::vector<std::string> posted;
+  FAuthority->OnLog = [&](const std::string& line) { posted.push_back(line); };
+  FWindow.Current.Source = TCertificateSource::Acme;
+  FWindow.Current.AcmeDirectory = "https://127.0.0.1:14000/dir";
+  FWindow.Current.AcmeEMail = "ops@example.com";
+  FTool.UI.Answers = {true};
+  Press();
+  ASSERT_TRUE(FWindow.ClosedWithOK) << FirstError();
+  TIniDocument saved;
+  saved.LoadFromText(FTool.Read("Vardex.cfg"));
+  EXPECT_EQ(saved.ReadString("ACME", "Directory", ""), "https://127.0.0.1:14000/dir");
+  EXPECT_EQ(saved.ReadString("ACME", "EMail", ""), "ops@example.com");
+  EXPECT_EQ(saved.ReadString("Configuration", "CommonName", ""), "reboot.example.com");
+  EXPECT_TRUE(posted.empty()) << posted[0];
+  EXPECT_TRUE(CertFiles().empty());
+  EXPECT_FALSE(FTool.Exists("request.safetodelete"));
+  EXPECT_FALSE(FTool.Exists(".rnd")) << "openssl did not run";
+  ASSERT_EQ(FTool.UI.Of("confirm").size(), 1u);
+  EXPECT_NE(FTool.UI.Of("confirm")[0].find("from the ACME directory https://127.0.0.1:14000/dir when it starts"),
+            std::string::npos);
+  const std::string readme = FTool.Read("Docs/readme.txt");
+  EXPECT_NE(readme.find("Your Vardex certificate is obtained by the service.\r\n"), std::string::npos) << readme;
+  EXPECT_NE(readme.find("from the ACME directory\r\nhttps://127.0.0.1:14000/dir\r\n"), std::string::npos);
 }
 
 // ------------------------------------------------------------ on the wire
@@ -808,10 +995,10 @@ TEST(Tessmar_Submission, FormFieldsOnTheWireAndTheCertificateSaved) {
       "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nsigned for you: -----BEGIN CERTIFICATE-----{*}QUJD{p}RA=="
       "{*}-----END CERTIFICATE-----{*}trailing"};
   testing::TLoopbackHttpServer server(script);
-  tool.Dir.WriteFile("Vardex.cfg", "[CertificateRequest]\r\nAuthorityURL=http://127.0.0.1:" +
-                                       std::to_string(server.Port()) + "/sign/app.dll?x\r\n");
+  TSettingsFields fields = SampleFields();
+  fields.AuthorityURL = "http://127.0.0.1:" + std::to_string(server.Port()) + "/sign/app.dll?x";
   std::string error;
-  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
+  ASSERT_TRUE(tool.Process->SaveSettings(fields, error)) << error;
   tool.Dir.WriteFile("Cert/WSSreq.pem.new", "-----BEGIN CERTIFICATE REQUEST-----\r\nMII+a/b\nend");
   tool.Dir.WriteFile("request.safetodelete", "x");
 
@@ -829,7 +1016,8 @@ TEST(Tessmar_Submission, FormFieldsOnTheWireAndTheCertificateSaved) {
   EXPECT_EQ(Global().CertificateStartTime, "45356.1041666667");
   EXPECT_FALSE(tool.Exists("request.safetodelete"));
   EXPECT_EQ(tool.Read("Cert/WSScert.pem.new"),
-            "-----BEGIN CERTIFICATE-----\nQUJD+RA==\n-----END CERTIFICATE-----\ntrailing");
+            "-----BEGIN CERTIFICATE-----\nQUJD+RA==\n-----END CERTIFICATE-----\n");
+  EXPECT_FALSE(tool.Exists("Cert/CAcert.pem.new")) << "no root came with it";
   EXPECT_FALSE(tool.Exists("Cert/WSScert.pem")) << "the working certificate waits for the check against the key";
 }
 
@@ -838,17 +1026,19 @@ TEST(Tessmar_Submission, ThroughAProxyTheRequestLineCarriesTheWholeAddress) {
   testing::TServerScript script;
   script.Pieces = {"HTTP/1.1 500 Oops\r\n\r\nInternal ERROR: no signer\r\n"};
   testing::TLoopbackHttpServer proxy(script);
-  std::string error;
-  ASSERT_TRUE(tool.Process->SaveSettings(SampleFields(), error)) << error;
-  tool.Dir.WriteFile("Cert/WSSreq.pem.new", "request");
   TSettingsFields fields = SampleFields();
+  fields.AuthorityURL = "http://ca.example.org:8080/certreq";
+  std::string error;
+  ASSERT_TRUE(tool.Process->SaveSettings(fields, error)) << error;
+  tool.Dir.WriteFile("Cert/WSSreq.pem.new", "request");
   fields.Proxy = "127.0.0.1";
   fields.ProxyPort = std::to_string(proxy.Port());
   EXPECT_FALSE(tool.Process->SubmitCertificateRequest(fields));
-  EXPECT_EQ(proxy.Received().rfind("POST HTTP://ca.kelvane.example/certreq HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(proxy.Received().rfind("POST HTTP://ca.example.org:8080/certreq HTTP/1.1\r\n", 0), 0u);
   EXPECT_EQ(tool.UI.Of("error"),
-            (std::vector<std::string>{"openssl.exe on kelvane.example was unable to generate your certificate and "
-                                      "reports this error:\r\n\r\nERROR: no signer\r\n"}));
+            (std::vector<std::string>{"The certificate authority at http://ca.example.org:8080/certreq has not "
+                                      "granted a certificate: it answered HTTP 500 Oops (through the proxy 127.0.0.1:" +
+                                      fields.ProxyPort + "):\r\n\r\nInternal ERROR: no signer\r\n"}));
 }
 
 TEST(Tessmar_Submission, ProxyRules) {

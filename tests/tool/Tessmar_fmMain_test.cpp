@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QGroupBox>
@@ -134,9 +135,43 @@ TEST_F(SettingsWindow, GroupsFieldsAndTheirFacts) {
   EXPECT_EQ(Form->MemoUser()->lineWrapMode(), QPlainTextEdit::NoWrap);
   EXPECT_FALSE(Form->MemoUser()->tabChangesFocus());
   EXPECT_EQ(Std(Form->findChild<QLabel*>("GroupBoxProxyExplanation")->text()),
-            "If there is a proxy between you and www.kelvane.example right now, enter details:");
+            "If there is a proxy between you and your certificate authority right now, enter details:");
   EXPECT_EQ(Status(), " ");
   EXPECT_EQ(Std(Form->LabelURL()->text()), "");
+}
+
+// The choice of the certificate's source shows the fields that source needs,
+// travels with the fields both ways, and the proxy's explanation names the
+// authority's host as it is typed.
+TEST_F(SettingsWindow, TheSourceChoiceShowsItsFields) {
+  QComboBox* choice = Form->SourceChoice();
+  ASSERT_EQ(choice->count(), 3);
+  struct TCase {
+    TCertificateSource Source;
+    bool Subject, Authority, Acme, Proxy;
+  };
+  const TCase cases[] = {
+      {TCertificateSource::Authority, true, true, false, true},
+      {TCertificateSource::Acme, false, false, true, false},
+      {TCertificateSource::LocalRoot, true, false, false, false},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(CertificateSourceName(test.Source));
+    TSettingsFields fields = Form->Fields();
+    fields.Source = test.Source;
+    Form->SetFields(fields);
+    EXPECT_EQ(Form->Fields().Source, test.Source);
+    EXPECT_EQ(!Form->Edit(EditCountry)->isHidden(), test.Subject);
+    EXPECT_EQ(!Form->Edit(EditAuthorityURL)->isHidden(), test.Authority);
+    EXPECT_EQ(!Form->Edit(EditAcmeDirectory)->isHidden(), test.Acme);
+    EXPECT_EQ(!Form->Edit(EditAcmeEMail)->isHidden(), test.Acme);
+    EXPECT_EQ(!Form->findChild<QGroupBox*>("GroupBoxProxy")->isHidden(), test.Proxy);
+    EXPECT_FALSE(Form->Edit(EditCommonName)->isHidden());
+  }
+  EXPECT_EQ(Std(Form->Edit(EditAcmeDirectory)->text()), "https://acme-v02.api.letsencrypt.org/directory");
+  Form->Edit(EditAuthorityURL)->setText("http://ca.example.org:8080/certreq");
+  EXPECT_EQ(Std(Form->findChild<QLabel*>("GroupBoxProxyExplanation")->text()),
+            "If there is a proxy between you and ca.example.org:8080 right now, enter details:");
 }
 
 TEST_F(SettingsWindow, ButtonsAndMenu) {

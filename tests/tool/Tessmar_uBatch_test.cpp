@@ -10,7 +10,7 @@
 #include "ChildProcess.h"
 #include "LoopbackHttpServer.h"
 #include "TempDir.h"
-#include "TestHttpsClient.h"
+#include "ServiceCheck.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uKeyPair.h"
 #include "ToolInstallation.h"
@@ -143,7 +143,8 @@ TEST(Tessmar_Batch, NoCertificateEndsWithOneAndLeavesNoKey) {
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(RunBatch(arguments, folder.Path(), folder.Path() + "tessmar", in, out, err), 1);
-  EXPECT_NE(err.str().find("error: Quillon has not granted a certificate."), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("error: The certificate authority at http://127.0.0.1:"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("has not granted a certificate: it could not be reached"), std::string::npos) << err.str();
   EXPECT_NE(out.str().find("Generating certificate request"), std::string::npos) << out.str();
   const std::string config = testing::ReadFile(folder.Path() + "Vardex.cfg");
   EXPECT_NE(config.find("Country=NZ\r\n"), std::string::npos) << config;
@@ -155,10 +156,15 @@ TEST(Tessmar_Batch, NoCertificateEndsWithOneAndLeavesNoKey) {
 
 // ------------------------------------------------------------ end to end
 
-// The real program in batch mode, signed by a reference authority on
-// loopback, with the users on standard input; then the real service starts on
-// what it left and a user of the list reboots (a dry run) over TLS.
-TEST(Tessmar_Batch, TheServiceStartsOnWhatABatchRunLeft) {
+// The real program in batch mode for each source, with the users on standard
+// input. The organisation's authority (a reference authority on loopback) and
+// the local root leave a folder the real service starts on, where a user of
+// the list reboots (a dry run) over TLS checked against the root the tool
+// saved; ACME leaves only its section for the service.
+class BatchSource : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BatchSource, TheServiceStartsOnWhatABatchRunLeft) {
+  const std::string source = GetParam();
   const std::string tessmar = BuildPath("tool/tessmar");
   const std::string vardex = BuildPath("service/hosting/vardex");
   if (tessmar.empty() || vardex.empty()) GTEST_SKIP() << "the programs are not built";
@@ -169,6 +175,8 @@ TEST(Tessmar_Batch, TheServiceStartsOnWhatABatchRunLeft) {
   options.RootKey = root.Path() + "root.key";
   options.Days = 30;
   TAuthority authority(TCertificateSigner(options), "/certreq");
+  int posted = 0;
+  authority.OnLog = [&](const std::string&) { ++posted; };
   TAuthorityServer server(authority);
   std::string error;
   ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
@@ -183,38 +191,49 @@ TEST(Tessmar_Batch, TheServiceStartsOnWhatABatchRunLeft) {
                                      "VardexPort=" + std::to_string(port) + "\nLoginRequest=Morning_Door\n"
                                      "[CertificateRequest]\nCountry=NZ\nState=Canterbury\nLocality=Christchurch\n"
                                      "Organization=Example Ltd\nOrgSection=Operations\nEMail=admin@example.com\n"
-                                     "AuthorityURL=http://127.0.0.1:" + std::to_string(server.Port()) + "/certreq\n");
+                                     "AuthorityURL=http://127.0.0.1:" + std::to_string(server.Port()) + "/certreq\n" +
+                                     (source == "acme" ? "[ACME]\nEMail=ops@example.com\n" : ""));
   installation.WriteFile("users.txt", "Bob=Crocus=2\nJ\xC3\xBCrgen=Pass\xC3\xA9word\n");
+  const std::string switches = source == "local-root" ? " --certificate-source local-root" : "";
   const testing::TRunResult run = RunWithoutDisplay(
-      "'" + tessmar + "' --batch --folder '" + folder + "' --answers '" + folder + "site.cfg' --users - < '" +
-          folder + "users.txt'",
+      "'" + tessmar + "' --batch --folder '" + folder + "' --answers '" + folder + "site.cfg'" + switches +
+          " --users - < '" + folder + "users.txt'",
       root.Path());
   ASSERT_EQ(run.Status, 0) << run.Stdout << run.Stderr;
-  EXPECT_NE(run.Stdout.find("Your secure certificate and private key have been saved"), std::string::npos)
-      << run.Stdout;
+  EXPECT_EQ(run.Stderr, "") << "no warning";
   const std::string config = testing::ReadFile(folder + "Vardex.cfg");
   EXPECT_NE(config.find("[UserList]\r\nBob=Crocus=2\r\nJ\xC3\xBCrgen=Pass\xC3\xA9word\r\n"), std::string::npos)
       << "UTF-8 names and passwords are kept byte for byte:\n" << config;
+  EXPECT_EQ(posted, source == "authority" ? 1 : 0) << "only the authority's source posts a request";
+  if (source == "acme") {
+    EXPECT_NE(config.find("[ACME]\r\nDirectory=https://acme-v02.api.letsencrypt.org/directory\r\n"
+                          "EMail=ops@example.com\r\n"),
+              std::string::npos)
+        << config;
+    EXPECT_TRUE(fs::is_empty(folder + "Cert"));
+    return;
+  }
+  EXPECT_EQ(config.find("[ACME]"), std::string::npos);
   EXPECT_TRUE(CertificateMatchesKey(folder + "Cert/WSScert.pem", folder + "Cert/WSSkey.pem", "plover", error))
       << error;
   EXPECT_FALSE(FileExists(folder + "Cert/WSSkey.pem.new"));
+  // The root the browser is to trust: the organisation's, or the one the tool
+  // made and named on standard output.
+  const std::string trusted = source == "authority" ? root.Path() + "root.pem" : root.Path() + "local-root.pem";
+  if (source == "local-root") {
+    fs::copy_file(folder + "Cert/CAcert.pem", trusted);
+    EXPECT_NE(run.Stdout.find(folder + "Cert/CAcert.pem\nSHA-256 fingerprint "), std::string::npos) << run.Stdout;
+  }
 
-  fs::copy_file(vardex, folder + "vardex");
-  fs::copy(fs::path(KELVANE_SOURCE_DIR) / "Web", folder + "Web", fs::copy_options::recursive);
-  fs::copy_file(root.Path() + "root.pem", folder + "Cert/CAcert.pem");
-  fs::create_symlink("/usr/bin/openssl", folder + "openssl");
-  const std::string record = folder + "power.txt";
-  testing::TChildProcess service(folder + "vardex", {"/SERVICE", "/DRYRUN=" + record}, {}, folder);
-  const std::string request =
-      testing::MakeRequest("POST", "/Result_Morning_Door", "UserName=Bob&Password=Crocus%3D2&Action=Reboot");
-  testing::THttpsReply reply;
-  ASSERT_TRUE(testing::WaitUntil([&] {
-    reply = testing::HttpsExchange(port, request, {.RootCertificateFile = folder + "Cert/CAcert.pem"});
-    return reply.Connected || !service.Running();
-  })) << service.Stderr();
-  EXPECT_NE(reply.Body.find("Server reboot initiated."), std::string::npos) << reply.Error << service.Stderr();
-  EXPECT_TRUE(testing::WaitUntil([&] { return testing::ReadFile(record) == "reboot\n"; }, std::chrono::seconds(10)));
+  testing::ExpectRebootThroughTheService(folder, vardex, port, trusted);
 }
+
+INSTANTIATE_TEST_SUITE_P(Tessmar, BatchSource, ::testing::Values("authority", "acme", "local-root"),
+                         [](const auto& test) {
+                           std::string name = test.param;
+                           std::erase(name, '-');
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace kelvane

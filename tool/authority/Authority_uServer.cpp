@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "Authority_uForm.h"
+#include "Tessmar_uCertificateChain.h"
 #include "Tessmar_uSubmission.h"
+#include "ucFileContent.h"
 
 namespace kelvane {
 namespace {
@@ -22,6 +24,8 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 constexpr std::chrono::seconds ConnectionTimeOut{20};
+// A root certificate (or a root and its intermediates) is a few kilobytes.
+constexpr std::size_t MaxRootFileSize = 1024 * 1024;
 
 TAuthorityAnswer Refusal(int status, const std::string& reason) { return {status, "error: " + reason + "\r\n"}; }
 
@@ -101,6 +105,15 @@ TAuthorityAnswer TAuthority::Answer(const std::string& method, const std::string
     return {422, error + "\r\n"};
   }
   if (OnLog) OnLog(LogLine(fields, "signed"));
+  // The root follows the certificate, so the tool can save what the service
+  // checks the certificate against; a tool that reads only the first
+  // certificate is not disturbed by it.
+  if (HandsOutRoot) {
+    std::string root;
+    if (ReadFileContent(FSigner.Options().RootCertificate, MaxRootFileSize, root, error)) {
+      for (const std::string& pem : PemCertificates(root)) certificate += pem;
+    }
+  }
   return {200, EncodeRequestText(certificate)};
 }
 

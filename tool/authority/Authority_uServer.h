@@ -3,8 +3,8 @@
 // A reference certificate authority on plain HTTP: it takes the request the
 // configuration tool posts (fields "CertReq", "LocalNow", "LocalTimeZoneBias",
 // "UserEMail"; line feeds in the request written as "{*}" and "+" as "{P}"),
-// signs it and answers the PEM certificate written the same way, or a text
-// that begins with "error".
+// signs it and answers the PEM certificate followed by the root certificate,
+// written the same way, or a text that begins with "error".
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +27,9 @@ class TAuthority {
   TAuthority(TCertificateSigner signer, std::string path);
 
   TAuthorityAnswer Answer(const std::string& method, const std::string& target, const std::string& body) const;
+
+  // False stands in for an authority that answers the certificate alone.
+  bool HandsOutRoot = true;
 
   // One line about every answered submission, for the program's output.
   std::function<void(const std::string& line)> OnLog;

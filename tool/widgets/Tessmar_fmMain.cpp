@@ -1,6 +1,9 @@
 #include "Tessmar_fmMain.h"
 
+#include <algorithm>
+
 #include <QAction>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QFormLayout>
 #include <QFrame>
@@ -20,7 +23,6 @@
 
 #include "Tessmar_fmPhoto.h"
 #include "Tessmar_uGlobal.h"
-#include "Tessmar_uProduct.h"
 
 namespace kelvane {
 namespace {
@@ -35,6 +37,20 @@ constexpr int DesignHeight = 600;
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 std::string Text(const QString& text) { return text.toStdString(); }
 
+// The proxy matters only on the way to the authority, so its explanation
+// names the authority's host ("your certificate authority" while none is
+// entered).
+QString ProxyExplanation(const std::string& authorityURL) {
+  std::string host = authorityURL;
+  if (const size_t scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
+  host = host.substr(0, host.find_first_of("/?"));
+  return "If there is a proxy between you and " + Text(host.empty() ? "your certificate authority" : host) +
+         " right now, enter details:";
+}
+
+constexpr TCertificateSource Sources[] = {TCertificateSource::Authority, TCertificateSource::Acme,
+                                          TCertificateSource::LocalRoot};
+
 }  // namespace
 
 TfmTessmar::TfmTessmar(TdmProcess& process, QWidget* parent)
@@ -42,11 +58,14 @@ TfmTessmar::TfmTessmar(TdmProcess& process, QWidget* parent)
   setObjectName("fmTessmar");
   setWindowTitle("Vardex Installation Utility");
 
-  FCertificateGroup = MakeFieldGroup("GroupBoxKMXCertificate", "Vardex Secure Certificate", CertificateControls());
+  std::vector<TSettingsControl> certificateControls = CertificateControls();
+  for (const auto* more : {&AuthorityControls(), &AcmeControls()}) {
+    certificateControls.insert(certificateControls.end(), more->begin(), more->end());
+  }
+  FCertificateGroup = MakeFieldGroup("GroupBoxKMXCertificate", "Vardex Secure Certificate", certificateControls);
+  BuildSourceChoice();
   FConfigGroup = MakeFieldGroup("GroupBoxKMXConfig", "Vardex Configuration Settings", ConfigurationControls());
-  FProxyGroup = MakeFieldGroup(
-      "GroupBoxProxy", "Proxy", ProxyControls(),
-      QString("If there is a proxy between you and ") + product::WebSiteHost + " right now, enter details:");
+  FProxyGroup = MakeFieldGroup("GroupBoxProxy", "Proxy", ProxyControls(), ProxyExplanation(""));
 
   FUserGroup = new QGroupBox("Users and Passwords");
   FUserGroup->setObjectName("GroupBoxUserList");
@@ -136,6 +155,9 @@ TfmTessmar::TfmTessmar(TdmProcess& process, QWidget* parent)
   for (TSettingsControl control : {EditCommonName, EditIPNumber, EditPort, EditLoginPath}) {
     connect(FEdits.at(control), &QLineEdit::textChanged, this, &TfmTessmar::SetLoginURL);
   }
+  connect(FEdits.at(EditAuthorityURL), &QLineEdit::textChanged, this, [this](const QString& url) {
+    findChild<QLabel*>("GroupBoxProxyExplanation")->setText(ProxyExplanation(Text(url)));
+  });
   FormCreate();
 }
 
@@ -171,6 +193,43 @@ QGroupBox* TfmTessmar::MakeFieldGroup(const char* name, const char* title,
     FEdits[control] = edit;
   }
   return group;
+}
+
+void TfmTessmar::BuildSourceChoice() {
+  FSourceChoice = new QComboBox(FCertificateGroup);
+  FSourceChoice->setObjectName("ComboCertificateSource");
+  for (TCertificateSource source : Sources) FSourceChoice->addItem(CertificateSourceCaption(source));
+  FSourceChoice->setToolTip("Choose where Vardex's certificate comes from");
+  auto* label = new QLabel("Certificate &from", FCertificateGroup);
+  label->setObjectName("LabelCertificateSource");
+  label->setBuddy(FSourceChoice);
+  CertificateForm()->insertRow(0, label, FSourceChoice);
+  connect(FSourceChoice, &QComboBox::currentIndexChanged, this, &TfmTessmar::ShowSourceFields);
+  ShowSourceFields();
+}
+
+QFormLayout* TfmTessmar::CertificateForm() const {
+  return FCertificateGroup->findChild<QFormLayout*>();
+}
+
+TCertificateSource TfmTessmar::Source() const {
+  const int index = FSourceChoice->currentIndex();
+  return index >= 0 && index < static_cast<int>(std::size(Sources)) ? Sources[index] : TCertificateSource::Authority;
+}
+
+void TfmTessmar::ShowSourceFields() {
+  const TCertificateSource source = Source();
+  QFormLayout* form = CertificateForm();
+  for (TSettingsControl control : CertificateControls()) {
+    if (control != EditCommonName) form->setRowVisible(FEdits.at(control), source != TCertificateSource::Acme);
+  }
+  for (TSettingsControl control : AuthorityControls()) {
+    form->setRowVisible(FEdits.at(control), source == TCertificateSource::Authority);
+  }
+  for (TSettingsControl control : AcmeControls()) {
+    form->setRowVisible(FEdits.at(control), source == TCertificateSource::Acme);
+  }
+  if (FProxyGroup != nullptr) FProxyGroup->setVisible(source == TCertificateSource::Authority);
 }
 
 void TfmTessmar::BuildMenu() {
@@ -231,6 +290,7 @@ void TfmTessmar::ArrangeLayout() {
                         static_cast<QWidget*>(FProxyGroup), static_cast<QWidget*>(FUserGroup), FPanelURL}) {
     part->setVisible(true);
   }
+  ShowSourceFields();
   FScrollContent->layout()->setContentsMargins(FMargin, FMargin, FMargin, FMargin);
   FScrollContent->layout()->setSpacing(FMargin);
   FButtons.at(btnAbort)->parentWidget()->layout()->setContentsMargins(FMargin, FMargin, FMargin, FMargin);
@@ -282,12 +342,15 @@ TSettingsFields TfmTessmar::Fields() const {
   TSettingsFields fields;
   for (const auto& [control, edit] : FEdits) fields.Text(control) = Text(edit->text());
   fields.UserLines = SplitMemoLines(Text(FMemoUser->toPlainText()));
+  fields.Source = Source();
   return fields;
 }
 
 void TfmTessmar::SetFields(const TSettingsFields& fields) {
   for (const auto& [control, edit] : FEdits) edit->setText(Text(fields.Text(control)));
   FMemoUser->setPlainText(Text(JoinMemoLines(fields.UserLines)));
+  const auto* found = std::find(std::begin(Sources), std::end(Sources), fields.Source);
+  FSourceChoice->setCurrentIndex(static_cast<int>(found - std::begin(Sources)));
 }
 
 void TfmTessmar::SetFieldText(TSettingsControl control, const std::string& text) {

@@ -12,6 +12,8 @@
 #include "Tessmar_uSettingsForm.h"
 
 class QAction;
+class QComboBox;
+class QFormLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -51,6 +53,7 @@ class TfmTessmar : public QDialog, public ISettingsWindow {
   QLineEdit* Edit(TSettingsControl control) const;
   QPushButton* Button(TSettingsControl control) const;
   QPlainTextEdit* MemoUser() const { return FMemoUser; }
+  QComboBox* SourceChoice() const { return FSourceChoice; }
   QLabel* LabelURL() const { return FLabelURL; }
   QLabel* StatusPanel() const { return FStatusPanel; }
   QMenuBar* MainMenu() const { return FMenu; }
@@ -74,6 +77,12 @@ class TfmTessmar : public QDialog, public ISettingsWindow {
   QGroupBox* MakeFieldGroup(const char* name, const char* title, const std::vector<TSettingsControl>& controls,
                             const QString& explanation = QString());
   void BuildMenu();
+  // The choice of the certificate's source, above the certificate fields,
+  // and the fields and groups each source needs.
+  void BuildSourceChoice();
+  void ShowSourceFields();
+  TCertificateSource Source() const;
+  QFormLayout* CertificateForm() const;
   void BuildButtons();
   QWidget* ControlWidget(TSettingsControl control) const;
 
@@ -86,6 +95,7 @@ class TfmTessmar : public QDialog, public ISettingsWindow {
   std::map<TSettingsControl, QPushButton*> FButtons;
   std::map<QObject*, TSettingsControl> FHintControls;
   QPlainTextEdit* FMemoUser = nullptr;
+  QComboBox* FSourceChoice = nullptr;
   QGroupBox* FCertificateGroup = nullptr;
   QGroupBox* FConfigGroup = nullptr;
   QGroupBox* FUserGroup = nullptr;

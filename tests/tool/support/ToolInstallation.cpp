@@ -21,6 +21,7 @@ TSettingsFields SampleFields() {
   fields.Port = "8443";
   fields.LoginPath = "Morning_Door";
   fields.UserLines = {"alice=Crocus1", "bob=Crocus=2"};
+  fields.AuthorityURL = "http://ca.example.org:8080/certreq";
   return fields;
 }
 
