@@ -51,7 +51,7 @@ if [ -z "$deb" ]; then
   deb=$(ls "$source_dir"/build/package/vardex_*_*.deb 2>/dev/null | head -1)
 fi
 [ -n "$deb" ] || { echo "FAILED: no vardex package in build/package"; exit 1; }
-echo "package: $deb"
+echo "package: $deb (ready at $((SECONDS - started)) s)"
 
 # --- the machine's root, made once ------------------------------------------
 if [ ! -e "$pristine/.kelvane-root-complete" ]; then
@@ -111,9 +111,15 @@ boot() {
   done
   [ -n "$init_pid" ] || { cat "$work/console.log"; echo "FAILED: the machine did not boot"; exit 1; }
   [ "$(readlink "/proc/$init_pid/ns/pid")" != "$own_pid_ns" ] || { echo "FAILED: no PID namespace of its own"; exit 1; }
-  local state
-  state=$(inside timeout 120 systemctl is-system-running --wait 2>&1)
-  echo "machine booted ($state) in PID namespace $(readlink "/proc/$init_pid/ns/pid")"
+  # systemctl answers once systemd has its bus up, a moment after init runs.
+  local state="" tries=0
+  while [ "$state" != running ] && [ "$state" != degraded ] && [ $tries -lt 100 ]; do
+    state=$(inside timeout 120 systemctl is-system-running --wait 2>/dev/null)
+    tries=$((tries + 1))
+    [ "$state" = running ] || [ "$state" = degraded ] || sleep 0.2
+  done
+  [ "$state" = running ] || [ "$state" = degraded ] || { echo "FAILED: the machine did not finish booting ($state)"; exit 1; }
+  echo "machine booted ($state) in PID namespace $(readlink "/proc/$init_pid/ns/pid") at $((SECONDS - started)) s"
 }
 
 # Runs a command inside the machine, and only there.
@@ -348,6 +354,6 @@ inside apt-get purge -y -q vardex > "$work/apt.log" 2>&1 || fail "apt-get purge"
 
 inside systemctl poweroff 2>/dev/null
 await_end 60
-echo "machine run took $((SECONDS - started)) s"
+echo "the whole run took $((SECONDS - started)) s"
 echo "$passes passed, $failures failed"
 [ $failures -eq 0 ]
