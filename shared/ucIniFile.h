@@ -47,8 +47,9 @@ class TIniReader {
   std::string ReadString(std::string_view Section, std::string_view Key, std::string_view Default) const;
 
   // The entries of Section in file order, each key once (its first
-  // occurrence), values read as ReadString reads them. Entries with an empty
-  // key are left out.
+  // occurrence), values unquoted as ReadString does but never cut: a section's
+  // values are passwords, and a password cut short would let its prefix in.
+  // Entries with an empty key are left out.
   std::vector<TIniEntry> ReadSectionValues(std::string_view Section) const;
 
  private:

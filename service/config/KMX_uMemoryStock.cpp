@@ -22,7 +22,10 @@ TMemoryStock::~TMemoryStock() = default;
 
 void TMemoryStock::ReallocateMemory(std::int32_t BlockCount, std::uint32_t BlockSize) {
   std::lock_guard<std::mutex> lock(FLock);
-  FBlockCount = std::clamp(BlockCount, std::int32_t{0}, MaxBlockCount);
+  const std::int32_t count = std::clamp(BlockCount, std::int32_t{0}, MaxBlockCount);
+  // A stock over its bound is refused before the stock in hand is released.
+  if (static_cast<std::uint64_t>(count) * BlockSize > MaxStockBytes) throw std::bad_alloc();
+  FBlockCount = count;
   FBlockSize = BlockSize;
   for (TMemoryBlock& block : FMemoryBlocks) block.reset();
   FLastBusyMemoryBlock = 0;

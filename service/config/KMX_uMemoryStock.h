@@ -37,8 +37,9 @@ class TMemoryStock {
 
   // Releases every block, takes the new count (at most MaxBlockCount, none
   // when 0 or less) and size, and fills the stock anew.
-  // Throws std::bad_alloc when a block cannot be had (or the stock would
-  // exceed MaxStockBytes); the blocks obtained before stay held.
+  // Throws std::bad_alloc when a block cannot be had; the blocks obtained
+  // before stay held. A stock that would exceed MaxStockBytes throws before
+  // anything changes.
   void ReallocateMemory(std::int32_t BlockCount, std::uint32_t BlockSize);
 
   // Tops the stock up from the first empty slot. Returns at once when a

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "ucFileContent.h"
 #include "ucIniFile.h"
+#include "KMX_uMemoryStock.h"
 #include "ucIpConfig.h"
 #include "ucPaths.h"
+#include "ucText.h"
+#include "ucUtf16.h"
 
 namespace kelvane {
 namespace {
@@ -19,6 +23,9 @@ constexpr const char* UserListSection = "UserList";
 // Larger than any real configuration file by far; a bigger file is refused
 // rather than read into memory.
 constexpr std::size_t MaxConfigFileSize = 16 * 1024 * 1024;
+
+// The shortest session time-out taken, in milliseconds.
+constexpr std::int32_t MinSessionTimeOut = 1000;
 
 // An editor or a script that saves in place empties the file and writes it
 // anew, often in several writes. A reload in between would take the part
@@ -54,10 +61,16 @@ bool ReadSettledFile(const std::string& path, std::string& text, std::string& re
   }
 }
 
-std::string LowerAscii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-  return text;
+// The file as UTF-8 text: the configuration tool writes UTF-8, an editor may
+// have saved it as UTF-16 (with its mark) or in a Western 8-bit code page.
+std::string DecodeConfigurationText(std::string_view raw) {
+  if (raw.starts_with(Utf16LEByteOrderMark)) return Utf16LEToUtf8(raw.substr(2));
+  if (raw.starts_with("\xFE\xFF")) {
+    std::string swapped(raw.substr(2));
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    return Utf16LEToUtf8(swapped);
+  }
+  return AsUtf8(raw);
 }
 
 // One part of a dotted address: what the listener's address parser accepts,
@@ -94,23 +107,6 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   return difference == 0;
 }
 
-// The values one reading of the file yields, applied to the fields only when
-// the reading succeeds.
-struct TLoadedValues {
-  std::string ThisServerIPNumber;
-  std::int32_t KMXPort = 443;
-  std::int32_t SessionTimeOut = 1200000;
-  std::int32_t TerminateWaitTime = 5000;
-  bool ShutdownAllowed = false;
-  std::string CommonName;
-  std::string LogFolderPath;
-  std::string LoginRequest;
-  std::int32_t MemoryBlockCount = 10;
-  std::uint32_t MemoryBlockSize = 204800;
-  std::uint32_t MemoryAllocPeriod = 20000;
-  TUserList Users;
-};
-
 class TValueReader {
  public:
   explicit TValueReader(const TIniReader& ini) : FIni(ini) {}
@@ -119,14 +115,8 @@ class TValueReader {
     return FIni.ReadString(ConfigurationSection, key, fallback);
   }
 
-  // An empty or absent value leaves Value at its default without a word.
-  void Signed(const char* key, std::int32_t& value) {
-    const std::string text = Text(key, "");
-    if (text.empty()) return;
-    std::int32_t parsed = 0;
-    if (TryParseWholeNumber(text, parsed)) value = parsed;
-    else Report(key);
-  }
+  // No value can hold a line break, so it tells a missing key from any value.
+  bool Has(const char* key) const { return Text(key, "\n") != "\n"; }
 
   // A negative number would wrap round to a huge unsigned one.
   void Unsigned(const char* key, std::uint32_t& value) {
@@ -137,16 +127,20 @@ class TValueReader {
     else Report(key);
   }
 
-  // A value outside 1..65535 would be cut to some other port when bound.
-  void Port(const char* key, std::int32_t& value) {
+  // A whole number from minimum to maximum; any other is reported and the
+  // default kept. An empty or absent value keeps the default without a word.
+  void Signed(const char* key, std::int32_t& value, std::int32_t minimum = std::numeric_limits<std::int32_t>::min(),
+              std::int32_t maximum = std::numeric_limits<std::int32_t>::max()) {
     std::int32_t parsed = 0;
     const std::string text = Text(key, "");
     if (text.empty()) return;
-    if (TryParseWholeNumber(text, parsed) && parsed >= 1 && parsed <= 65535) value = parsed;
+    if (TryParseWholeNumber(text, parsed) && parsed >= minimum && parsed <= maximum) value = parsed;
     else Report(key);
   }
 
-  void Report(std::string_view key) { FProblems += " Wrong parameter '" + std::string(key) + "'."; }
+  void Report(std::string_view key, std::string_view detail = {}) {
+    FProblems += " Wrong parameter '" + std::string(key) + "'" + std::string(detail) + ".";
+  }
   void ReportNoUsers() { FProblems += " No registered users are listed."; }
   const std::string& Problems() const { return FProblems; }
 
@@ -157,57 +151,81 @@ class TValueReader {
 
 }  // namespace
 
-TConfig::TConfig(const std::string& ApplicationFolderPath)
+TConfig::TConfig(const std::string& ApplicationFolderPath) : TConfig(ApplicationFolderPath, ChooseLocalIPNumber()) {}
+
+TConfig::TConfig(const std::string& ApplicationFolderPath, const TLocalIPChoice& LocalAddress)
     : FApplicationFolderPath(IncludeTrailingPathDelimiter(ApplicationFolderPath)),
-      FThisServerIPNumber(GetLocalIPNumber()),
+      FThisServerIPNumber(LocalAddress.Address),
+      FThisServerIPNumberReason(LocalAddress.Reason),
       FLogFolderPath(FApplicationFolderPath + "Logs" + PathDelimiter),
       FLoginRequest(std::string("Vardex_Login")) {}
 
 bool TConfig::Reload(std::string& Error) {
   std::lock_guard<std::mutex> guard(FReloadLock);
+  TConfigValues values;
+  if (!Load(values, Error)) return false;
+  Apply(std::move(values));
+  return true;
+}
+
+bool TConfig::Load(TConfigValues& Values, std::string& Error) const {
   Error.clear();
   const std::string path = FApplicationFolderPath + ConfigFileName;
   if (!FileExists(path)) {
     Error = "Configuration file '" + path + "' was not found.";
     return false;
   }
-  std::string text;
+  std::string raw;
   std::string reason;
-  if (!ReadSettledFile(path, text, reason)) {
+  if (!ReadSettledFile(path, raw, reason)) {
     Error = "Configuration file '" + path + "' could not be read (" + reason + ").";
     return false;
   }
-  const TIniReader ini(text);
+  const TIniReader ini(DecodeConfigurationText(raw));
   TValueReader read(ini);
-  TLoadedValues values;
+  TConfigValues values;
 
   values.CommonName = read.Text("CommonName", "");
   values.ThisServerIPNumber = read.Text("ThisServerIPNumber", FThisServerIPNumber);
-  if (!values.ThisServerIPNumber.empty() && !IsValidAddress(values.ThisServerIPNumber)) {
-    read.Report("ThisServerIPNumber");
-    values.ThisServerIPNumber.clear();
-  }
-  read.Port("VardexPort", values.KMXPort);
-  read.Signed("SessionTimeOut", values.SessionTimeOut);
-  read.Signed("TerminateWaitTime", values.TerminateWaitTime);
+  values.ThisServerIPNumberChosen = !read.Has("ThisServerIPNumber") && !FThisServerIPNumberReason.empty();
+  // A mistyped address must not open the service on every interface: it
+  // fails the reading, so the address in force stays (or the start stops).
+  const bool addressValid = values.ThisServerIPNumber.empty() || IsValidAddress(values.ThisServerIPNumber);
+  if (!addressValid) read.Report("ThisServerIPNumber", ": '" + values.ThisServerIPNumber + "' is not an IPv4 address");
+  // A value outside 1..65535 would be cut to some other port when bound.
+  read.Signed("VardexPort", values.KMXPort, 1, 65535);
+  // A connection must live long enough for its handshake and its answer; a
+  // time-out of 0 or less would close every connection unanswered.
+  read.Signed("SessionTimeOut", values.SessionTimeOut, MinSessionTimeOut);
+  read.Signed("TerminateWaitTime", values.TerminateWaitTime, 0);
   values.LogFolderPath = read.Text("LogFolderPath", FApplicationFolderPath + "Logs" + PathDelimiter);
   values.LoginRequest = read.Text("LoginRequest", "Vardex_Login");
   read.Signed("MemoryBlockCount", values.MemoryBlockCount);
   read.Unsigned("MemoryBlockSize", values.MemoryBlockSize);
   read.Unsigned("MemoryAllocPeriod", values.MemoryAllocPeriod);
+  // A reserve larger than its bound could never be filled.
+  const std::uint64_t blocks = std::clamp(values.MemoryBlockCount, std::int32_t{0}, TMemoryStock::MaxBlockCount);
+  if (blocks * values.MemoryBlockSize > TMemoryStock::MaxStockBytes) {
+    read.Report("MemoryBlockSize", ": the reserve may hold at most " + std::to_string(TMemoryStock::MaxStockBytes) +
+                                       " bytes");
+    values.MemoryBlockSize = TConfigValues().MemoryBlockSize;
+  }
 
   // Comment lines, lines without "=" and entries without a name are no users.
   for (const TIniEntry& entry : ini.ReadSectionValues(UserListSection)) {
-    values.Users.push_back(LowerAscii(entry.Key) + "=" + entry.Value);
+    values.Users.push_back(FoldCase(entry.Key) + "=" + entry.Value);
   }
   if (values.Users.empty()) read.ReportNoUsers();
   values.ShutdownAllowed = read.Text("AllowShutdown", "False") == "True";
 
   if (!read.Problems().empty()) Error = "Error(s) in configuration file '" + path + "'." + read.Problems();
-  // A reading that fails changes nothing, so what the service runs with and
-  // what the fields say stay the same until a reload succeeds.
-  if (values.Users.empty()) return false;
+  if (values.Users.empty() || !addressValid) return false;
+  Values = std::move(values);
+  return true;
+}
 
+void TConfig::Apply(TConfigValues values) {
+  if (!values.ThisServerIPNumberChosen) FThisServerIPNumberReason.clear();
   FThisServerIPNumber = std::move(values.ThisServerIPNumber);
   FKMXPort = values.KMXPort;
   FSessionTimeOut = values.SessionTimeOut;
@@ -220,15 +238,15 @@ bool TConfig::Reload(std::string& Error) {
   FMemoryBlockSize = values.MemoryBlockSize;
   FMemoryAllocPeriod = values.MemoryAllocPeriod;
   FUserList.Store(std::move(values.Users));
-  return true;
 }
 
 bool TConfig::CheckUser(const std::string& UserName, const std::string& Password) const {
   if (UserName.empty() || Password.empty()) return false;
   const std::shared_ptr<const TUserList> users = FUserList.Load();
+  const std::string name = FoldCase(UserName);
   for (const std::string& user : *users) {
     const size_t separator = user.find('=');
-    if (SameIniName(std::string_view(user).substr(0, separator), UserName)) {
+    if (std::string_view(user).substr(0, separator) == name) {
       return ConstantTimeEquals(std::string_view(user).substr(separator + 1), Password);
     }
   }

@@ -8,20 +8,43 @@
 #include <string>
 #include <vector>
 
+#include "ucIpConfig.h"
 #include "ucSnapshot.h"
 
 namespace kelvane {
 
-// One string per user: the login name in lower case, "=", the password.
+// One string per user: the login name in lower case (folded beyond ASCII
+// too), "=", the password; both UTF-8.
 using TUserList = std::vector<std::string>;
+
+// The values one reading of the configuration file yields. A reload reads
+// them first and applies them only once everything that depends on them is
+// ready, so that it takes effect whole or not at all.
+struct TConfigValues {
+  std::string ThisServerIPNumber;
+  bool ThisServerIPNumberChosen = false;  // not in the file: the machine's choice
+  std::int32_t KMXPort = 443;
+  std::int32_t SessionTimeOut = 1200000;
+  std::int32_t TerminateWaitTime = 5000;
+  bool ShutdownAllowed = false;
+  std::string CommonName;
+  std::string LogFolderPath;
+  std::string LoginRequest;
+  std::int32_t MemoryBlockCount = 10;
+  std::uint32_t MemoryBlockSize = 204800;
+  std::uint32_t MemoryAllocPeriod = 20000;
+  TUserList Users;
+};
 
 class TConfig {
  public:
-  // Starting values until the first Reload: the host's first IPv4 address,
+  // Starting values until the first Reload: the machine's address (see
+  // ChooseLocalIPNumber, or LocalAddress),
   // port 443, time-outs 1200000 and 5000 ms, the log folder "Logs/" in the
   // application folder, login path "Vardex_Login", 10 reserve blocks of
   // 204800 bytes, no top-up period, no shutdown, no common name, no users.
   explicit TConfig(const std::string& ApplicationFolderPath);
+  explicit TConfig(const std::string& ApplicationFolderPath, const TLocalIPChoice& LocalAddress);
   TConfig(const TConfig&) = delete;
   TConfig& operator=(const TConfig&) = delete;
 
@@ -30,9 +53,16 @@ class TConfig {
   // used). On false every field keeps its value and Error says why.
   bool Reload(std::string& Error);
 
+  // The two halves of Reload: Load reads the file into Values and changes
+  // nothing (same result and Error as Reload); Apply makes Values the
+  // configuration in force.
+  bool Load(TConfigValues& Values, std::string& Error) const;
+  void Apply(TConfigValues Values);
+
   // True when the pair belongs to a configured user: the name matches
-  // without regard to case, the password exactly; an empty name or password
-  // never matches. Safe to call while another thread reloads.
+  // without regard to case (any letter, not only A to Z), the password
+  // exactly; an empty name or password never matches. Both are UTF-8, as the
+  // file is. Safe to call while another thread reloads.
   bool CheckUser(const std::string& UserName, const std::string& Password) const;
 
   // The main module reads these directly. Fields other than FLoginRequest and
@@ -41,6 +71,9 @@ class TConfig {
   // list by every login, at any time, so both are replaced as a whole.
   const std::string FApplicationFolderPath;  // ends in a path separator
   std::string FThisServerIPNumber;           // may be empty: all local addresses
+  // Why FThisServerIPNumber is what it is when the file does not say; empty
+  // when the file names the address.
+  std::string FThisServerIPNumberReason;
   std::int32_t FKMXPort = 443;
   std::int32_t FSessionTimeOut = 1200000;    // ms
   std::int32_t FTerminateWaitTime = 5000;    // ms
@@ -54,7 +87,7 @@ class TConfig {
   TSnapshot<TUserList> FUserList;
 
  private:
-  std::mutex FReloadLock;  // two reloads never interleave
+  mutable std::mutex FReloadLock;  // two reloads never interleave
 };
 
 }  // namespace kelvane

@@ -1,5 +1,6 @@
 #include "KMX_dmMain.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -11,6 +12,7 @@
 #include "ucPaths.h"
 #include "ucPower.h"
 #include "ucSharedLibrary.h"
+#include "ucText.h"
 #include "ucVersionInfo.h"
 
 namespace kelvane {
@@ -54,8 +56,17 @@ std::string Format(const char* pattern, const std::string& a, const std::string&
   return result;
 }
 
-// Clears the busy flag when a submission ends, however it ends, unless the
-// flag was handed on to a listener restart that clears it when it finishes.
+// "127.0.0.1:443", or "port 443 of every address" for an empty address.
+std::string DescribeListener(const THTTPSServerSettings& settings) {
+  const std::string port = std::to_string(settings.Port);
+  return settings.Address.empty() ? "port " + port + " of every address" : settings.Address + ":" + port;
+}
+
+}  // namespace
+
+// Clears the busy flag when its scope ends, however it ends, unless the flag
+// was handed on: to a listener restart or to a pending reboot or shutdown,
+// which clear it when they are done.
 class TBusyGuard {
  public:
   explicit TBusyGuard(std::atomic<bool>& busy) : FBusy(busy) {}
@@ -71,8 +82,6 @@ class TBusyGuard {
   bool FHandedOn = false;
 };
 
-}  // namespace
-
 TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::string applicationFolderPath)
     : FPower(std::move(power)),
       tmrAllocMem(loop, DefaultAllocPeriod, [this] { Guarded(&TdmMain::tmrAllocMemTimer); }),
@@ -81,9 +90,14 @@ TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::st
                                                           : IncludeTrailingPathDelimiter(applicationFolderPath)) {}
 
 TdmMain::~TdmMain() {
+  FStopping.store(true);
   tmrAllocMem.SetEnabled(false);
   tmrReboot.SetEnabled(false);
   // The listener goes first: no request may reach the parts released after it.
+  // It is closed while the pointer still holds it, since a listener restart
+  // after a reload may be running on a connection thread and reach for it;
+  // closing waits for that restart, which sees the stop and starts nothing.
+  if (HTTPServer) HTTPServer->Close();
   HTTPServer.reset();
 }
 
@@ -113,6 +127,7 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   FLog->UpdatePath(Config->FLogFolderPath);
 
   HTML = std::make_unique<THTML>(ApplicationFolderPath);
+  HTML->SetProblemSink([this](const std::string& problem) { FLog->WriteError(problem); });
   HTML->SetVersion(GetFileVersionText(false));
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);
 
@@ -228,25 +243,56 @@ void TdmMain::CreateHTTPServer() {
       [this](const THTTPRequest& request, THTTPResponse& response) { HTTPServerCommandGet(request, response); });
 }
 
-bool TdmMain::StartHTTPServer() {
-  if (HTTPServer->Active()) HTTPServer->Stop();
+THTTPSServerSettings TdmMain::ConfiguredListener() const {
   THTTPSServerSettings settings;
   settings.Address = Config->FThisServerIPNumber;
   settings.Port = static_cast<std::uint16_t>(Config->FKMXPort);
   settings.SessionTimeOut = std::chrono::milliseconds(Config->FSessionTimeOut);
   settings.TerminateWaitTime = std::chrono::milliseconds(Config->FTerminateWaitTime);
+  return settings;
+}
+
+bool TdmMain::ListenerNeedsRestart() const {
+  const THTTPSServerSettings wanted = ConfiguredListener();
+  return wanted.Address != FListenerSettings.Address || wanted.Port != FListenerSettings.Port ||
+         wanted.SessionTimeOut != FListenerSettings.SessionTimeOut ||
+         wanted.TerminateWaitTime != FListenerSettings.TerminateWaitTime;
+}
+
+bool TdmMain::StartHTTPServer() {
+  TBusyGuard busy(ServerIsBusy);
+  if (FStopping.load()) return false;
+  const bool wasListening = HTTPServer->Active();
+  if (wasListening) HTTPServer->Stop();
+  const THTTPSServerSettings wanted = ConfiguredListener();
   std::string error;
-  const bool started = HTTPServer->Start(settings, ServerInterceptOpenSSL, error);
-  if (!started) {
-    FLog->WriteError(Format("Cannot start HTTPS server. %s", error));
-    FLog->WriteError(std::string("ssl: ") + SSLLibrary + "\t" + GetLibraryDate(SSLLibrary));
-    FLog->WriteError(std::string("crypto: ") + CryptoLibrary + "\t" + GetLibraryDate(CryptoLibrary));
-    // The libraries are bound by the dynamic loader when the program starts,
-    // so no entry point can be missing here and the list is always empty.
-    FLog->WriteError("OpenSSL/Indy incompatibility list: ");
+  if (HTTPServer->Start(wanted, ServerInterceptOpenSSL, error)) {
+    FListenerSettings = wanted;
+    if (!Config->FThisServerIPNumberReason.empty()) {
+      FLog->WriteError(Format("INFO: ThisServerIPNumber is not set; the HTTPS server listens on %s, %s.",
+                              DescribeListener(wanted), Config->FThisServerIPNumberReason));
+    }
+    return true;
   }
-  ServerIsBusy.store(false);
-  return started;
+  FLog->WriteError(Format("Cannot start HTTPS server. %s", error));
+  FLog->WriteError(std::string("ssl: ") + SSLLibrary + "\t" + GetLibraryDate(SSLLibrary));
+  FLog->WriteError(std::string("crypto: ") + CryptoLibrary + "\t" + GetLibraryDate(CryptoLibrary));
+  // The libraries are bound by the dynamic loader when the program starts,
+  // so no entry point can be missing here and the list is always empty.
+  FLog->WriteError("OpenSSL/Indy incompatibility list: ");
+  if (wasListening) {
+    // The listener in force gives way only to one that runs: without it the
+    // server could no longer be reached to put things right.
+    const std::string place = DescribeListener(wanted);
+    if (HTTPServer->Start(FListenerSettings, ServerInterceptOpenSSL, error)) {
+      FLog->WriteError(Format("The new listener address %s could not be taken; the HTTPS server goes on listening on %s.",
+                              place, DescribeListener(FListenerSettings)));
+    } else {
+      FLog->WriteError(Format("The HTTPS server could not listen on %s again either. %s",
+                              DescribeListener(FListenerSettings), error));
+    }
+  }
+  return false;
 }
 
 std::string TdmMain::GetLibraryDate(const std::string& FileName) const {
@@ -290,13 +336,11 @@ void TdmMain::Guarded(void (TdmMain::*handler)()) {
 
 void TdmMain::tmrAllocMemTimer() { FMemoryStock->AllocateMemory(); }
 
-bool TdmMain::PrepareReboot() {
-  const bool granted = FPower->EnableShutdownRight();
-  tmrReboot.SetEnabled(true);
-  return granted;
-}
+bool TdmMain::PrepareReboot() { return FPower->EnableShutdownRight(); }
 
 void TdmMain::tmrRebootTimer() {
+  // The action confirmed has run (or failed): the next one may come.
+  TBusyGuard busy(ServerIsBusy);
   tmrReboot.SetEnabled(false);
   const TPowerAction action = IsShutdownRequest.load() ? TPowerAction::Shutdown : TPowerAction::Reboot;
   FPower->NotifySessions(action);
@@ -304,27 +348,37 @@ void TdmMain::tmrRebootTimer() {
 }
 
 void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response) {
-  Response.Body.clear();
-  if (Request.Document == "/favicon.ico") return;
-  const std::string loginRequest = Config->FLoginRequest.Get();
-  if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {
-    Response.Body = HTML->GetLoginPage("Result_" + loginRequest);
-    return;
+  try {
+    Response.Body.clear();
+    if (Request.Document == "/favicon.ico") return;
+    const std::string loginRequest = Config->FLoginRequest.Get();
+    if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {
+      Response.Body = HTML->GetLoginPage("Result_" + loginRequest);
+      return;
+    }
+    HandleSubmission(Request, Response);
+  } catch (const std::exception& e) {
+    // Whoever asked learns only that it failed; the detail (a template's
+    // path, say) is for the administrator.
+    ApplicationException(e);
+    Response = THTTPResponse{};
+    Response.StatusCode = 500;
+    Response.ContentType = "text/plain; charset=ISO-8859-1";
+    Response.Body = "Internal server error.";
   }
-  HandleSubmission(Request, Response);
 }
 
 void TdmMain::HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response) {
   const std::string action = Request.Field("Action");
   if (action.empty()) return;
-  const std::string userName = Request.Field("UserName");
-  const std::string password = Request.Field("Password");
+  std::string userName;
+  const bool authorized = CheckFormUser(Request.Field("UserName"), Request.Field("Password"), userName);
   const std::string& peer = Request.PeerAddress;
   // A name typed by whoever is at the other end goes into the error log with
   // its control characters spelled out, so it cannot forge log lines.
   const std::string loggedName = EscapeControlCharacters(userName);
 
-  if (!Config->CheckUser(userName, password)) {
+  if (!authorized) {
     FLog->WriteError(Format("User '%s' at ip %s was not authorized.", loggedName, peer));
     Response.Body = HTML->GetErrorPage("You are not authorized.");
     return;
@@ -337,70 +391,92 @@ void TdmMain::HandleSubmission(const THTTPRequest& Request, THTTPResponse& Respo
   TBusyGuard busy(ServerIsBusy);
 
   if (action == "Reboot") {
-    if (PrepareReboot()) {
-      const std::string note = FLog->GetSecurityNote(userName);
-      FLog->WriteHistory(userName, peer, "Reboot");
-      Response.Body = HTML->GetConfirmPage("Server reboot initiated.", note);
-    } else {
-      FLog->WriteError(Format("User '%s' at ip %s failed to reboot the server.", loggedName, peer));
-      Response.Body = HTML->GetErrorPage("Failed to reboot the server.");
-    }
+    RequestPowerAction(TPowerAction::Reboot, userName, peer, Response, busy);
   } else if (action == "Reload Configuration") {
-    bool restartScheduled = false;
-    ReloadConfiguration(userName, peer, Response, restartScheduled);
-    if (restartScheduled) busy.HandOn();
+    ReloadConfiguration(userName, peer, Response, busy);
   } else if (action == "Shutdown") {
     if (!Config->FShutdownAllowed) {
       FLog->WriteError("The Shutdown feature has been prevented by \"False\" in vardex.cfg file.");
       Response.Body = HTML->GetErrorPage("Failed to shutdown the server.");
       return;
     }
-    IsShutdownRequest.store(true);
-    if (PrepareReboot()) {
-      const std::string note = FLog->GetSecurityNote(userName);
-      FLog->WriteHistory(userName, peer, "Shutdown");
-      Response.Body = HTML->GetConfirmPage("Server shutdown initiated.", note);
-    } else {
-      FLog->WriteError(Format("User '%s' at ip %s failed to reboot the server.", loggedName, peer));
-      Response.Body = HTML->GetErrorPage("Failed to shutdown the server.");
-    }
+    RequestPowerAction(TPowerAction::Shutdown, userName, peer, Response, busy);
   }
 }
 
-void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress,
-                                  THTTPResponse& Response, bool& RestartScheduled) {
-  const std::string oldAddress = Config->FThisServerIPNumber;
-  const std::int32_t oldPort = Config->FKMXPort;
-  const std::int32_t oldSessionTimeOut = Config->FSessionTimeOut;
-  const std::int32_t oldTerminateWaitTime = Config->FTerminateWaitTime;
-  const std::int32_t oldBlockCount = Config->FMemoryBlockCount;
-  const std::uint32_t oldBlockSize = Config->FMemoryBlockSize;
+bool TdmMain::CheckFormUser(const std::string& UserName, const std::string& Password, std::string& Name) const {
+  // The login page is ISO-8859-1, so a browser sends the form in code page
+  // 1252; scripts mostly send UTF-8. The configuration file is UTF-8, and
+  // names are compared, logged and looked up in UTF-8: a form that is
+  // well-formed UTF-8 beyond ASCII is also tried as it stands.
+  Name = Cp1252ToUtf8(UserName);
+  if (Config->CheckUser(Name, Cp1252ToUtf8(Password))) return true;
+  const bool beyondAscii = std::any_of(UserName.begin(), UserName.end(), [](char c) { return (c & 0x80) != 0; }) ||
+                           std::any_of(Password.begin(), Password.end(), [](char c) { return (c & 0x80) != 0; });
+  if (beyondAscii && IsUtf8(UserName) && IsUtf8(Password) && Config->CheckUser(UserName, Password)) {
+    Name = UserName;
+    return true;
+  }
+  return false;
+}
 
-  std::string error;
-  if (!Config->Reload(error)) {
-    FLog->WriteError(Format("User '%s' at ip %s failed to reload configuration file. %s",
-                            EscapeControlCharacters(UserName), PeerAddress, error));
-    Response.Body = HTML->GetErrorPage("Failed to reload configuration file.");
+void TdmMain::RequestPowerAction(TPowerAction Action, const std::string& UserName, const std::string& PeerAddress,
+                                 THTTPResponse& Response, TBusyGuard& Busy) {
+  const bool shutdown = Action == TPowerAction::Shutdown;
+  if (!PrepareReboot()) {
+    FLog->WriteError(Format("User '%s' at ip %s failed to reboot the server.", EscapeControlCharacters(UserName),
+                            PeerAddress));
+    Response.Body = HTML->GetErrorPage(shutdown ? "Failed to shutdown the server." : "Failed to reboot the server.");
     return;
   }
-  if (!error.empty()) FLog->WriteError(error);
   const std::string note = FLog->GetSecurityNote(UserName);
+  // The confirmation is made before anything is done: when it cannot be
+  // made, the user is told of a failure and nothing happens.
+  Response.Body = HTML->GetConfirmPage(shutdown ? "Server shutdown initiated." : "Server reboot initiated.", note);
+  FLog->WriteHistory(UserName, PeerAddress, shutdown ? "Shutdown" : "Reboot");
+  // What runs is what was confirmed, and until it has run the service is
+  // busy: no later request can turn it into another action or add one.
+  IsShutdownRequest.store(shutdown);
+  Busy.HandOn();
+  tmrReboot.SetEnabled(true);
+}
+
+void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress,
+                                  THTTPResponse& Response, TBusyGuard& Busy) {
+  const auto refuse = [&](const std::string& reason) {
+    FLog->WriteError(Format("User '%s' at ip %s failed to reload configuration file. %s",
+                            EscapeControlCharacters(UserName), PeerAddress, reason));
+    Response.Body = HTML->GetErrorPage("Failed to reload configuration file.");
+  };
+  TConfigValues next;
+  std::string warnings;
+  if (!Config->Load(next, warnings)) return refuse(warnings);
+  // A reload takes effect whole or not at all: what may fail (the page, the
+  // memory reserve) is done before the new values are applied.
+  try {
+    Response.Body = HTML->GetConfirmPage("Server configuration reloaded.", FLog->GetSecurityNote(UserName));
+    if (next.MemoryBlockCount != Config->FMemoryBlockCount || next.MemoryBlockSize != Config->FMemoryBlockSize) {
+      FMemoryStock->ReallocateMemory(next.MemoryBlockCount, next.MemoryBlockSize);
+    }
+  } catch (const std::exception& e) {
+    return refuse(e.what());
+  }
+  Config->Apply(std::move(next));
+  if (!warnings.empty()) FLog->WriteError(warnings);
   FLog->WriteHistory(UserName, PeerAddress, "Reload Configuration");
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);
-  Response.Body = HTML->GetConfirmPage("Server configuration reloaded.", note);
   FLog->UpdatePath(Config->FLogFolderPath);
-  if (Config->FMemoryBlockCount != oldBlockCount || Config->FMemoryBlockSize != oldBlockSize) {
-    FMemoryStock->ReallocateMemory(Config->FMemoryBlockCount, Config->FMemoryBlockSize);
-  }
   tmrAllocMem.SetEnabled(false);
   tmrAllocMem.SetInterval(std::chrono::milliseconds(Config->FMemoryAllocPeriod));
   tmrAllocMem.SetEnabled(true);
-  if (Config->FThisServerIPNumber != oldAddress || Config->FKMXPort != oldPort ||
-      Config->FSessionTimeOut != oldSessionTimeOut || Config->FTerminateWaitTime != oldTerminateWaitTime) {
+  // Compared with the listener in force rather than with the previous
+  // configuration: after a restart that could not take a new port, the next
+  // reload tries again.
+  if (ListenerNeedsRestart()) {
     // The browser gets its page first; the restart then runs on this
     // request's thread and clears the busy flag when it is done.
     Response.AfterSent = [this] { StartHTTPServer(); };
-    RestartScheduled = true;
+    Busy.HandOn();
   }
 }
 

@@ -12,12 +12,13 @@
 
 #include "KMX_uErrorHandler.h"
 #include "KMX_uHTTPSServer.h"
+#include "ucPower.h"
 #include "ucEventLoop.h"
 #include "ucTime.h"
 
 namespace kelvane {
 
-class IPowerBackend;
+class TBusyGuard;
 class TCertificateChecks;
 class TConfig;
 class THTML;
@@ -43,14 +44,15 @@ class TdmMain final : public TErrorHandler {
   void AttemptServiceStart(bool& Started, std::string& ErrorText);
 
   // (Re)applies the configuration to the listener and starts it. False when
-  // it could not start (logged).
+  // it could not start (logged); a listener that was running then goes on
+  // with its settings. Does nothing once the module is being destroyed.
+  // Clears the busy flag in every case.
   bool StartHTTPServer();
 
   // Answers one request; runs on a connection thread.
   void HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response);
 
-  // Enables the right to reboot and arms the reboot timer, whatever the
-  // right's answer. True when the right was granted.
+  // Enables the right to reboot. True when it was granted.
   bool PrepareReboot();
 
   void WriteLogCertError(TErrorCode State) override;
@@ -76,8 +78,17 @@ class TdmMain final : public TErrorHandler {
   void tmrRebootTimer();
   void tmrAllocMemTimer();
   void HandleSubmission(const THTTPRequest& Request, THTTPResponse& Response);
+  // Checks the form's name and password; Name is the name as UTF-8.
+  bool CheckFormUser(const std::string& UserName, const std::string& Password, std::string& Name) const;
+  // A confirmed reboot or shutdown arms the reboot timer and hands the busy
+  // flag on to it.
+  void RequestPowerAction(TPowerAction Action, const std::string& UserName, const std::string& PeerAddress,
+                          THTTPResponse& Response, TBusyGuard& Busy);
+  // A reload that moves the listener hands the busy flag on to the restart.
   void ReloadConfiguration(const std::string& UserName, const std::string& PeerAddress, THTTPResponse& Response,
-                           bool& RestartScheduled);
+                           TBusyGuard& Busy);
+  THTTPSServerSettings ConfiguredListener() const;
+  bool ListenerNeedsRestart() const;
   // Runs a timer handler, handing any exception to ApplicationException.
   void Guarded(void (TdmMain::*handler)());
 
@@ -91,7 +102,12 @@ class TdmMain final : public TErrorHandler {
   std::unique_ptr<TConfig> Config;
   std::unique_ptr<TLog> FLog;
   std::unique_ptr<THTML> HTML;
+  // The action the armed reboot timer carries out: set with each confirmed
+  // reboot or shutdown, while the busy flag keeps any other action out.
   std::atomic<bool> IsShutdownRequest{false};
+  // The settings the listener runs with; touched only under the busy flag.
+  THTTPSServerSettings FListenerSettings;
+  std::atomic<bool> FStopping{false};
   std::unique_ptr<TMemoryStock> FMemoryStock;
   std::unique_ptr<TCertificateChecks> FCertificateChecks;
   TimePoint LastCertErrorTime{};

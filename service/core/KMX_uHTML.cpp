@@ -1,8 +1,10 @@
 #include "KMX_uHTML.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -14,6 +16,10 @@ namespace {
 
 // How long a template file is trusted before it is read again.
 constexpr std::chrono::seconds TemplateRecheckInterval(1);
+
+// A page is a few kilobytes. A larger template would cost that much for every
+// request and could not reach a slow reader within the answer's time limit.
+constexpr std::size_t MaxTemplateSize = 256 * 1024;
 
 constexpr std::string_view ShutdownButton =
     "&nbsp;&nbsp; or &nbsp;&nbsp;<input type=\"submit\" name=\"Action\" value=\"Shutdown\"/>";
@@ -257,6 +263,8 @@ std::string FormatTime(TimePoint when) { return FormatTimeStamp(ToLocalTime(when
 
 std::string SystemErrorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
+// Reads at most MaxTemplateSize + 1 bytes: one more tells that the file is
+// larger than a template may be.
 bool ReadTemplateFile(const std::string& path, std::string& content, std::string& error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   int failure = file == nullptr ? errno : 0;
@@ -264,7 +272,9 @@ bool ReadTemplateFile(const std::string& path, std::string& content, std::string
     char buffer[16384];
     size_t count = 0;
     content.clear();
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, count);
+    while (content.size() <= MaxTemplateSize && (count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+      content.append(buffer, std::min(count, MaxTemplateSize + 1 - content.size()));
+    }
     // A folder opens but cannot be read: to the administrator it is a file
     // that cannot be opened all the same.
     if (std::ferror(file) != 0) failure = errno != 0 ? errno : EIO;
@@ -323,7 +333,8 @@ class THTML::TFactsStore {
 // One template file, decoded once per content. The current version is read
 // with one atomic load; once a second one thread reads the file again, and
 // only a changed content (or a change between readable and not) makes a new
-// version. Versions handed out stay alive until the renderer goes.
+// version, which replaces the old one: a page still being made from the old
+// version keeps it alive until it is done.
 class THTML::TTemplateFile {
  public:
   struct TVersion {
@@ -331,12 +342,13 @@ class THTML::TTemplateFile {
     std::string Text;  // the decoded template, or the error message when not readable
   };
 
-  TTemplateFile(std::string path, const std::string& builtIn) : FPath(std::move(path)), FBuiltIn(builtIn) {}
+  TTemplateFile(std::string path, const std::string& builtIn, const TProblemSink& problems)
+      : FPath(std::move(path)), FBuiltIn(builtIn), FProblems(problems) {}
 
-  const TVersion& Current(TimePoint now) {
+  std::shared_ptr<const TVersion> Current(TimePoint now) {
     const std::int64_t nowTicks = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
-    const TVersion* current = FCurrent.load(std::memory_order_acquire);
-    if (current != nullptr && !RecheckDue(nowTicks)) return *current;
+    std::shared_ptr<const TVersion> current = FCurrent.load(std::memory_order_acquire);
+    if (current != nullptr && !RecheckDue(nowTicks)) return current;
     if (current != nullptr) {
       // Whoever holds the lock is reading the file already; the current
       // version serves meanwhile.
@@ -346,7 +358,7 @@ class THTML::TTemplateFile {
       std::lock_guard<std::mutex> lock(FReadLock);
       if (FCurrent.load(std::memory_order_acquire) == nullptr) Refresh(nowTicks);
     }
-    return *FCurrent.load(std::memory_order_acquire);
+    return FCurrent.load(std::memory_order_acquire);
   }
 
  private:
@@ -365,16 +377,21 @@ class THTML::TTemplateFile {
     const bool readable = ReadTemplateFile(path, raw, error);
     const bool unchanged = FHaveRead && readable == FLastReadable && (readable ? raw == FLastRaw : error == FLastError);
     if (!unchanged) {
-      auto next = std::make_unique<TVersion>();
+      auto next = std::make_shared<TVersion>();
       next->Readable = readable;
-      if (readable) {
+      if (readable && raw.size() > MaxTemplateSize) {
+        next->Text = FBuiltIn;
+        if (FProblems) {
+          FProblems("Template file \"" + path + "\" is larger than " + std::to_string(MaxTemplateSize) +
+                    " bytes; the built-in page is sent instead.");
+        }
+      } else if (readable) {
         next->Text = DecodeTemplate(raw);
         if (next->Text.empty()) next->Text = FBuiltIn;
       } else {
         next->Text = error;
       }
-      FCurrent.store(next.get(), std::memory_order_release);
-      FVersions.push_back(std::move(next));
+      FCurrent.store(std::move(next), std::memory_order_release);
       FHaveRead = true;
       FLastReadable = readable;
       FLastRaw = readable ? std::move(raw) : std::string();
@@ -385,11 +402,11 @@ class THTML::TTemplateFile {
 
   const std::string FPath;
   const std::string& FBuiltIn;
-  std::atomic<const TVersion*> FCurrent{nullptr};
+  const TProblemSink& FProblems;
+  std::atomic<std::shared_ptr<const TVersion>> FCurrent;
   std::atomic<std::int64_t> FCheckedAt{0};
   std::mutex FReadLock;
   // Guarded by FReadLock.
-  std::vector<std::unique_ptr<const TVersion>> FVersions;
   bool FHaveRead = false;
   bool FLastReadable = false;
   std::string FLastRaw;
@@ -402,16 +419,19 @@ THTML::THTML(std::string_view applicationFolderPath, Clock clock)
     : FWebFolderPath(IncludeTrailingPathDelimiter(applicationFolderPath) + "Web" + PathDelimiter),
       FClock(std::move(clock)),
       FFacts(std::make_unique<TFactsStore>()),
-      FLoginTemplate(std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Login.html", BuiltInLoginTemplate())),
-      FConfirmTemplate(std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Confirm.html", BuiltInConfirmTemplate())),
-      FErrorTemplate(std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Error.html", BuiltInErrorTemplate())) {}
+      FLoginTemplate(
+          std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Login.html", BuiltInLoginTemplate(), FProblems)),
+      FConfirmTemplate(
+          std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Confirm.html", BuiltInConfirmTemplate(), FProblems)),
+      FErrorTemplate(
+          std::make_unique<TTemplateFile>(FWebFolderPath + "KMX_Error.html", BuiltInErrorTemplate(), FProblems)) {}
 
 THTML::~THTML() = default;
 
-const std::string& THTML::LoadTemplate(TTemplateFile& file, TimePoint now) const {
-  const TTemplateFile::TVersion& version = file.Current(now);
-  if (!version.Readable) throw EFileOpenError(version.Text);
-  return version.Text;
+std::string THTML::LoadTemplate(TTemplateFile& file, TimePoint now) const {
+  const std::shared_ptr<const TTemplateFile::TVersion> version = file.Current(now);
+  if (!version->Readable) throw EFileOpenError(version->Text);
+  return version->Text;
 }
 
 std::string THTML::GetLoginPage(std::string_view request) const {

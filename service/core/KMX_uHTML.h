@@ -16,7 +16,9 @@
 // A template file is decoded when it is first needed and whenever its content
 // changes; the file is looked at again at most once a second, so an edited
 // template shows within a second without a restart, and rendering a page is a
-// handful of string replacements.
+// handful of string replacements. Only the current decoded copy is kept. A
+// template larger than 256 KiB is not used: the built-in page is sent in its
+// place and the problem is reported.
 //
 // Thread safety: the page operations run on many connection threads at once.
 // The settings may be changed at any time; a page sees either the old or the
@@ -24,6 +26,7 @@
 // except the one thread that re-reads a template file once a second.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -61,6 +64,11 @@ class THTML {
 
   const std::string& WebFolderPath() const { return FWebFolderPath; }
 
+  // Told of a template that is not used (too large). Set it before the first
+  // page is made; it may be called on any page's thread.
+  using TProblemSink = std::function<void(const std::string& problem)>;
+  void SetProblemSink(TProblemSink sink) { FProblems = std::move(sink); }
+
   // Common Name of the server certificate ("$CommonName"); empty until set.
   void SetCommonName(std::string_view commonName);
   std::string CommonName() const;
@@ -84,11 +92,12 @@ class THTML {
   class TFactsStore;
 
   // The template of a page, as ISO-8859-1 text ready for the macros.
-  const std::string& LoadTemplate(TTemplateFile& file, TimePoint now) const;
+  std::string LoadTemplate(TTemplateFile& file, TimePoint now) const;
 
   const std::string FWebFolderPath;
   const Clock FClock;
   std::atomic<bool> FShutdownAllowed{false};
+  TProblemSink FProblems;
   std::unique_ptr<TFactsStore> FFacts;
   std::unique_ptr<TTemplateFile> FLoginTemplate;
   std::unique_ptr<TTemplateFile> FConfirmTemplate;

@@ -613,11 +613,7 @@ struct THTTPSServer::Impl : TServerCore {
 THTTPSServer::THTTPSServer(THTTPHandler handler) : FImpl(std::make_unique<Impl>(std::move(handler))) {}
 
 THTTPSServer::~THTTPSServer() {
-  Stop();
-  // Handlers still running after Stop()'s wait must end before the objects
-  // they use go away; one of them may have started the listener again.
-  FImpl->Workers.Close();
-  Stop();
+  Close();
   for (auto& worker : FImpl->IOThreads) {
     worker->Guard.reset();
     worker->Context.stop();
@@ -717,6 +713,14 @@ void THTTPSServer::Stop() {
   closing.clear();
   std::unique_lock lock(FImpl->RegistryMutex);
   FImpl->RegistryChanged.wait_for(lock, listener->Config->Settings.TerminateWaitTime, othersGone);
+}
+
+void THTTPSServer::Close() {
+  Stop();
+  // Handlers still running after Stop()'s wait must end before the objects
+  // they use go away; one of them may have started the listener again.
+  FImpl->Workers.Close();
+  Stop();
 }
 
 bool THTTPSServer::Active() const { return FImpl->Listening; }

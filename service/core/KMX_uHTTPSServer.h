@@ -80,6 +80,11 @@ class THTTPSServer {
   // not wait for it. Does nothing when not listening.
   void Stop();
 
+  // Stops for good: closes the listener and every connection, then waits for
+  // every handler and its AfterSent work to end (one of them may have started
+  // the listener again, which is stopped too). Never call it from a handler.
+  void Close();
+
   bool Active() const;
 
   // The port listened on (the chosen one when started with port 0); 0 when

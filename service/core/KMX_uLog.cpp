@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ucPaths.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {
@@ -28,14 +29,6 @@ bool LessIgnoringAsciiCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return static_cast<unsigned char>(AsciiLower(x)) < static_cast<unsigned char>(AsciiLower(y));
   });
-}
-
-size_t FindIgnoringAsciiCase(std::string_view text, std::string_view key) {
-  if (key.size() > text.size()) return std::string_view::npos;
-  for (size_t pos = 0; pos + key.size() <= text.size(); ++pos) {
-    if (EqualsIgnoringAsciiCase(text.substr(pos, key.size()), key)) return pos;
-  }
-  return std::string_view::npos;
 }
 
 bool IsHistoryFileName(std::string_view name) {
@@ -261,13 +254,12 @@ std::string TLog::FindLastUsage(const std::string& fileName, std::string_view us
     return std::string();
   }
   // The tabs on both sides keep "admin" from matching "sysadmin" or "admin2".
-  std::string key;
-  key.reserve(userName.size() + 2);
-  key.append("\t").append(userName).append("\t");
+  // Names match without regard to case, as logins do; the time stamp is the
+  // line's first field.
+  const std::string key = "\t" + FoldCase(userName) + "\t";
   const std::vector<std::string_view> lines = SplitLines(content);
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-    const size_t pos = FindIgnoringAsciiCase(*line, key);
-    if (pos != std::string_view::npos) return std::string(line->substr(0, pos));
+    if (FoldCase(*line).find(key) != std::string::npos) return std::string(line->substr(0, line->find('\t')));
   }
   return std::string();
 }

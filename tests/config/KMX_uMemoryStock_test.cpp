@@ -102,17 +102,16 @@ TEST(KMX_uMemoryStock, SlotThatYieldsNoBlockIsTriedAgainByTheNextTopUp) {
   EXPECT_EQ(stock.LastBusyMemoryBlock(), 5);
 }
 
-TEST(KMX_uMemoryStock, StockNeverGrowsBeyondItsLimit) {
+TEST(KMX_uMemoryStock, AStockBeyondItsLimitIsRefusedAndTheStockInHandKept) {
   TScriptedAllocator allocator;
   TMemoryStock stock(allocator.Allocator());
-  EXPECT_THROW(stock.ReallocateMemory(5, 1u << 30), std::bad_alloc);
-  EXPECT_EQ(stock.LastBusyMemoryBlock(), 2);
-  EXPECT_THROW(stock.AllocateMemory(), std::bad_alloc);
-  EXPECT_EQ(stock.LastBusyMemoryBlock(), 2);
-
-  EXPECT_THROW(stock.ReallocateMemory(1, 0xFFFFFFFFu), std::bad_alloc);
-  EXPECT_EQ(stock.LastBusyMemoryBlock(), 0);
-  EXPECT_EQ(allocator.Sizes.size(), 2u) << "the limit is checked before asking for memory";
+  stock.ReallocateMemory(3, 64);
+  for (const auto& [count, size] : {std::pair{5, 1u << 30}, std::pair{1, 0xFFFFFFFFu}}) {
+    EXPECT_THROW(stock.ReallocateMemory(count, size), std::bad_alloc);
+    EXPECT_EQ(stock.LastBusyMemoryBlock(), 3);
+    EXPECT_EQ(stock.BlockSize(), 64u);
+  }
+  EXPECT_EQ(allocator.Sizes.size(), 3u) << "the limit is checked before asking for memory";
 }
 
 long ResidentKilobytes() {

@@ -106,17 +106,18 @@ TEST_F(ConfigTest, EachValueIsReadCheckedAndDefaultedAsTheTableSays) {
       {"ThisServerIPNumber=10.1.2.3", Address, "10.1.2.3", ""},
       {"ThisServerIPNumber=0.0.0.0", Address, "0.0.0.0", ""},
       {"ThisServerIPNumber=", Address, "", ""},
-      {"ThisServerIPNumber=1.2.3", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=1.2.3.256", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=1.2.3.4.5", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=1..3.4", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=+1.2.3.4", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=1.2.3.$FF", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=010.2.3.4", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
-      {"ThisServerIPNumber=host.example.com", Address, "", " Wrong parameter 'ThisServerIPNumber'."},
       {"SessionTimeOut=60000", [](const TConfig& c) { return std::to_string(c.FSessionTimeOut); }, "60000", ""},
       {"SessionTimeOut=1 minute", [](const TConfig& c) { return std::to_string(c.FSessionTimeOut); }, "1200000",
        " Wrong parameter 'SessionTimeOut'."},
+      {"SessionTimeOut=0", [](const TConfig& c) { return std::to_string(c.FSessionTimeOut); }, "1200000",
+       " Wrong parameter 'SessionTimeOut'."},
+      {"SessionTimeOut=-5", [](const TConfig& c) { return std::to_string(c.FSessionTimeOut); }, "1200000",
+       " Wrong parameter 'SessionTimeOut'."},
+      {"TerminateWaitTime=-1", [](const TConfig& c) { return std::to_string(c.FTerminateWaitTime); }, "5000",
+       " Wrong parameter 'TerminateWaitTime'."},
+      {"MemoryBlockCount=3\r\nMemoryBlockSize=800000000",
+       [](const TConfig& c) { return std::to_string(c.FMemoryBlockSize); }, "204800",
+       " Wrong parameter 'MemoryBlockSize': the reserve may hold at most 2147483648 bytes."},
       {"TerminateWaitTime=x", [](const TConfig& c) { return std::to_string(c.FTerminateWaitTime); }, "5000",
        " Wrong parameter 'TerminateWaitTime'."},
       {"MemoryBlockCount=500", [](const TConfig& c) { return std::to_string(c.FMemoryBlockCount); }, "500", ""},
@@ -157,8 +158,9 @@ TEST_F(ConfigTest, ProblemsAreCollectedInOneTextInTheOrderOfTheKeys) {
       "MemoryBlockSize=z\r\n"
       "[UserList]\r\n");
   EXPECT_FALSE(FConfig.Reload(FError));
-  EXPECT_EQ(FError, Problems(" Wrong parameter 'ThisServerIPNumber'. Wrong parameter 'VardexPort'. Wrong parameter "
-                             "'MemoryBlockSize'. Wrong parameter 'MemoryAllocPeriod'. No registered users are listed."));
+  EXPECT_EQ(FError, Problems(" Wrong parameter 'ThisServerIPNumber': '1.2.3' is not an IPv4 address. Wrong parameter "
+                             "'VardexPort'. Wrong parameter 'MemoryBlockSize'. Wrong parameter 'MemoryAllocPeriod'. No "
+                             "registered users are listed."));
 
   Write("[Configuration]\r\nVardexPort=abc\r\n");
   EXPECT_FALSE(FConfig.Reload(FError));
@@ -199,6 +201,63 @@ TEST_F(ConfigTest, ChecksUsersByNameWithoutCaseAndPasswordExactly) {
       {"Nobody", "Secret=With=Equals", false},
   };
   for (const TCase& c : cases) EXPECT_EQ(FConfig.CheckUser(c.Name, c.Password), c.Accepted) << c.Name << "/" << c.Password;
+}
+
+TEST_F(ConfigTest, AMistypedAddressFailsTheReadingAndChangesNothing) {
+  Write("[Configuration]\r\nThisServerIPNumber=127.0.0.1\r\nVardexPort=8443\r\n[UserList]\r\nA=1\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError));
+  for (const char* address : {"127.0.0.256", "1.2.3", "1.2.3.4.5", "1..3.4", "+1.2.3.4", "1.2.3.$FF", "010.2.3.4",
+                              "host.example.com"}) {
+    Write(std::string("[Configuration]\r\nThisServerIPNumber=") + address + "\r\nVardexPort=9443\r\n[UserList]\r\nB=2\r\n");
+    EXPECT_FALSE(FConfig.Reload(FError)) << address;
+    EXPECT_EQ(FError, Problems(std::string(" Wrong parameter 'ThisServerIPNumber': '") + address +
+                               "' is not an IPv4 address."));
+    EXPECT_EQ(FConfig.FThisServerIPNumber, "127.0.0.1");
+    EXPECT_EQ(FConfig.FKMXPort, 8443);
+    EXPECT_TRUE(FConfig.CheckUser("a", "1"));
+  }
+}
+
+TEST_F(ConfigTest, WithoutAnAddressTheMachinesChoiceIsUsedAndSaidWhy) {
+  TConfig config(FDir.Path(), TLocalIPChoice{"10.0.0.5", "the address of eth0"});
+  Write("[Configuration]\r\n[UserList]\r\nA=1\r\n");
+  ASSERT_TRUE(config.Reload(FError));
+  EXPECT_EQ(config.FThisServerIPNumber, "10.0.0.5");
+  EXPECT_EQ(config.FThisServerIPNumberReason, "the address of eth0");
+  Write("[Configuration]\r\nThisServerIPNumber=10.0.0.5\r\n[UserList]\r\nA=1\r\n");
+  ASSERT_TRUE(config.Reload(FError));
+  EXPECT_EQ(config.FThisServerIPNumberReason, "");
+}
+
+TEST_F(ConfigTest, UsersBeyondAsciiAndLongPasswordsAreComparedWhole) {
+  const std::string longPassword(3000, 'p');
+  Write("[UserList]\r\nJ\xC3\xBCrgen=Pass\xC3\xA9word\r\n\xC3\x98ystein=" + longPassword + "\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError)) << FError;
+  EXPECT_TRUE(FConfig.CheckUser("J\xC3\xBCrgen", "Pass\xC3\xA9word"));
+  EXPECT_TRUE(FConfig.CheckUser("J\xC3\x9CRGEN", "Pass\xC3\xA9word"));
+  EXPECT_FALSE(FConfig.CheckUser("J\xC3\xBCrgen", "PASS\xC3\x89WORD"));
+  EXPECT_TRUE(FConfig.CheckUser("\xC3\xB8ystein", longPassword));
+  EXPECT_FALSE(FConfig.CheckUser("\xC3\xB8ystein", longPassword.substr(0, 2047)));
+
+  // The same file saved as UTF-16 (with its mark) or in code page 1252.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("[UserList]\r\nJ\xFCrgen=\xE9\r\n")) utf16 += {c, '\0'};
+  Write(utf16);
+  ASSERT_TRUE(FConfig.Reload(FError)) << FError;
+  EXPECT_TRUE(FConfig.CheckUser("J\xC3\xBCrgen", "\xC3\xA9"));
+  Write("[UserList]\r\nJ\xFCrgen=\x80\r\n");
+  ASSERT_TRUE(FConfig.Reload(FError)) << FError;
+  EXPECT_TRUE(FConfig.CheckUser("J\xC3\xBCrgen", "\xE2\x82\xAC"));
+}
+
+TEST_F(ConfigTest, AHalfMillionUsersAreReadInTimeInProportionToTheirNumber) {
+  std::string text = "[UserList]\r\n";
+  constexpr int Users = 550000;
+  for (int i = 0; i < Users; ++i) text += "user" + std::to_string(i) + "=password" + std::to_string(i) + "\r\n";
+  Write(text);
+  ASSERT_TRUE(FConfig.Reload(FError)) << FError;
+  EXPECT_EQ(FConfig.FUserList.Load()->size(), static_cast<size_t>(Users));
+  EXPECT_TRUE(FConfig.CheckUser("USER549999", "password549999"));
 }
 
 TEST_F(ConfigTest, AReloadWithoutTheAddressKeepsTheAddressInForceButResetsThePort) {
@@ -247,7 +306,8 @@ TEST_F(ConfigTest, GarbageNeverBreaksTheLoader) {
 
   Write("\x01\x02\r\n[UserList]\r\n\xff\xfe\r\nAdmin=" + std::string(10 * 1024 * 1024, 'p') + "\r\n");
   ASSERT_TRUE(FConfig.Reload(FError));
-  EXPECT_TRUE(FConfig.CheckUser("admin", std::string(2047, 'p')));
+  EXPECT_TRUE(FConfig.CheckUser("admin", std::string(10 * 1024 * 1024, 'p')));
+  EXPECT_FALSE(FConfig.CheckUser("admin", std::string(2047, 'p')));
 }
 
 TEST_F(ConfigTest, AnOversizedFileOrAPipeIsRefusedWithoutWaiting) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <future>
@@ -58,6 +59,19 @@ class TGatedPower final : public IPowerBackend {
   bool FOpen = false;
 };
 
+// A power backend without the right to reboot; it records any action it is
+// asked to force all the same, so a test sees one that should not happen.
+class TRefusingPower final : public IPowerBackend {
+ public:
+  explicit TRefusingPower(std::string recordFile) : FDryRun(CreateDryRunPowerBackend(std::move(recordFile))) {}
+  bool EnableShutdownRight() override { return false; }
+  void NotifySessions(TPowerAction action) override { FDryRun->NotifySessions(action); }
+  void Force(TPowerAction action) override { FDryRun->Force(action); }
+
+ private:
+  std::unique_ptr<IPowerBackend> FDryRun;
+};
+
 class TdmMainTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { RegisterVersionResource(MakeVersionResource({{"ProductName", "Kelvane"}})); }
@@ -94,10 +108,46 @@ class TdmMainTest : public ::testing::Test {
     return HttpsExchange(port ? port : Port, MakeRequest("GET", target));
   }
 
-  THttpsReply Submit(std::string_view action, std::string_view user = "admin", std::string_view password = "secret") {
+  THttpsReply Submit(std::string_view action, std::string_view user = "admin", std::string_view password = "secret",
+                     std::uint16_t port = 0) {
     std::string body = "UserName=" + std::string(user) + "&Password=" + std::string(password) + "&Action=" +
                        std::string(action);
-    return HttpsExchange(Port, MakeRequest("POST", "/Result_Vardex_Login", body));
+    return HttpsExchange(port ? port : Port, MakeRequest("POST", "/Result_Vardex_Login", body));
+  }
+
+  // Submits once the action before has run: a confirmed reboot or shutdown
+  // keeps the service busy until its timer has carried it out.
+  THttpsReply SubmitWhenFree(std::string_view action) {
+    THttpsReply reply;
+    for (int i = 0; i < 60; ++i) {
+      reply = Submit(action);
+      if (reply.Body.find("Server is busy.") == std::string::npos) break;
+      std::this_thread::sleep_for(50ms);
+    }
+    return reply;
+  }
+
+  // A folder in place of the confirmation template: it opens but cannot be read.
+  void BreakConfirmationTemplate() const {
+    std::filesystem::remove(Folder.Path() + "Web/KMX_Confirm.html");
+    std::filesystem::create_directory(Folder.Path() + "Web/KMX_Confirm.html");
+  }
+  // Puts an empty template back (the built-in page) and waits until the
+  // renderer has looked at the file again.
+  void RestoreConfirmationTemplate() const {
+    std::filesystem::remove(Folder.Path() + "Web/KMX_Confirm.html");
+    Folder.Dir().WriteFile("Web/KMX_Confirm.html", "");
+    std::this_thread::sleep_for(1100ms);
+  }
+
+  // Waits until the login page answers at the port (a restarted listener).
+  THttpsReply WaitForLoginPage(std::uint16_t port, std::string_view path = "/Vardex_Login") {
+    THttpsReply reply;
+    for (int i = 0; i < 60 && reply.Status != 200; ++i) {
+      reply = Get(path, port);
+      if (reply.Status != 200) std::this_thread::sleep_for(50ms);
+    }
+    return reply;
   }
 
   std::string RecordFile() const { return Folder.Path() + "power.record"; }
@@ -162,7 +212,7 @@ TEST_F(TdmMainTest, RebootIsConfirmedWithTheSecurityNoteAndCarriedOutLater) {
   EXPECT_EQ(WaitForRecord(), "reboot\n");
   EXPECT_NE(Folder.HistoryLog().find("\tADMIN\tat ip 127.0.0.1\tReboot\r\n"), std::string::npos);
 
-  reply = Submit("Reboot");
+  reply = SubmitWhenFree("Reboot");
   EXPECT_NE(reply.Body.find("Prior usage was on "), std::string::npos) << reply.Body;
 }
 
@@ -202,8 +252,127 @@ TEST_F(TdmMainTest, OnlyOneActionRunsAtATime) {
   gate.Open();
   EXPECT_NE(first.get().Body.find("Server reboot initiated."), std::string::npos);
   EXPECT_NE(Folder.ErrorLog().find("\tUser 'admin' was not accepted. Server is busy.\r\n"), std::string::npos);
-  // The flag is free again once the first action ended.
+  // The flag is free again once the confirmed reboot has run.
+  EXPECT_NE(SubmitWhenFree("Reload Configuration").Body.find("Server configuration reloaded."), std::string::npos);
+}
+
+TEST_F(TdmMainTest, WhatRunsIsWhatWasConfirmedAndNothingElseUntilItRan) {
+  StartOrFail();
+  EXPECT_NE(Submit("Shutdown").Body.find("Server shutdown initiated."), std::string::npos);
+  // From the confirmation until the action has run, the service is busy: no
+  // second action is added and none turns the first into another.
+  EXPECT_NE(Submit("Reboot").Body.find("Server is busy. Try to login later."), std::string::npos);
+  EXPECT_EQ(WaitForRecord(), "shutdown\n");
+  // A reboot after a shutdown is a reboot.
+  EXPECT_NE(SubmitWhenFree("Reboot").Body.find("Server reboot initiated."), std::string::npos);
+  for (int i = 0; i < 100 && ReadFile(RecordFile()) == "shutdown\n"; ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(ReadFile(RecordFile()), "shutdown\nreboot\n");
+  const std::string history = Folder.HistoryLog();
+  EXPECT_NE(history.find("\tShutdown\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 2) << history;
+}
+
+TEST_F(TdmMainTest, NoActionHappensWithoutItsConfirmation) {
+  std::string errorText;
+  ASSERT_TRUE(Start(errorText, std::make_unique<TRefusingPower>(RecordFile()))) << Folder.ErrorLog();
+  EXPECT_NE(Submit("Reboot").Body.find("Failed to reboot the server."), std::string::npos);
+  EXPECT_NE(Submit("Shutdown").Body.find("Failed to shutdown the server."), std::string::npos);
+  Loop.PostAndWait([this] { Main.reset(); });
+
+  // A confirmation page that cannot be made: the browser gets a plain 500
+  // without the server's paths, the error log the detail, and nothing runs.
+  BreakConfirmationTemplate();
+  StartOrFail();
+  const THttpsReply reply = Submit("Reboot");
+  EXPECT_EQ(reply.Status, 500);
+  EXPECT_EQ(reply.Body, "Internal server error.");
+  EXPECT_NE(Folder.ErrorLog().find("Cannot open file \"" + Folder.Path() + "Web/KMX_Confirm.html\""),
+            std::string::npos)
+      << Folder.ErrorLog();
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(ReadFile(RecordFile()), "");
+  EXPECT_EQ(Folder.HistoryLog(), "");
+  // The service is free for the next action.
+  RestoreConfirmationTemplate();
+  EXPECT_NE(Submit("Reboot").Body.find("Server reboot initiated."), std::string::npos);
+}
+
+TEST_F(TdmMainTest, AStopWhileAReloadMovesTheListenerEndsCleanly) {
+  for (int round = 0; round < 3; ++round) {
+    Port = FreeLoopbackPort();
+    Folder.WriteConfiguration(TestConfiguration(Port));
+    StartOrFail();
+    Folder.WriteConfiguration(TestConfiguration(FreeLoopbackPort()));
+    EXPECT_NE(Submit("Reload Configuration").Body.find("Server configuration reloaded."), std::string::npos);
+    // The restart runs on the request's thread right after the answer.
+    Loop.PostAndWait([this] { Main.reset(); });
+  }
+}
+
+TEST_F(TdmMainTest, AReloadToAPortThatIsTakenKeepsTheListenerInForce) {
+  StartOrFail();
+  const std::uint16_t taken = FreeLoopbackPort();
+  auto blocker = std::make_unique<boost::asio::io_context>();
+  auto acceptor = std::make_unique<boost::asio::ip::tcp::acceptor>(
+      *blocker, boost::asio::ip::tcp::endpoint{boost::asio::ip::make_address("127.0.0.1"), taken});
+  Folder.WriteConfiguration(TestConfiguration(taken));
   EXPECT_NE(Submit("Reload Configuration").Body.find("Server configuration reloaded."), std::string::npos);
+  std::string log;
+  for (int i = 0; i < 60 && log.find("could not be taken") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(50ms);
+    log = Folder.ErrorLog();
+  }
+  EXPECT_NE(log.find("\tCannot start HTTPS server. Address already in use\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tThe new listener address 127.0.0.1:" + std::to_string(taken) +
+                     " could not be taken; the HTTPS server goes on listening on 127.0.0.1:" + std::to_string(Port) +
+                     ".\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(WaitForLoginPage(Port).Status, 200);
+
+  // Once the port is free, the same file moves the listener on the next reload.
+  acceptor.reset();
+  EXPECT_NE(Submit("Reload Configuration").Body.find("Server configuration reloaded."), std::string::npos);
+  EXPECT_EQ(WaitForLoginPage(taken).Status, 200);
+}
+
+TEST_F(TdmMainTest, AReloadThatFailsHalfwayChangesNothing) {
+  StartOrFail();
+  BreakConfirmationTemplate();
+  const std::uint16_t newPort = FreeLoopbackPort();
+  Folder.WriteConfiguration(TestConfiguration(newPort, "LoginRequest=Other\r\n"));
+  const THttpsReply reply = Submit("Reload Configuration");
+  EXPECT_NE(reply.Body.find("Failed to reload configuration file."), std::string::npos) << reply.Body;
+  EXPECT_NE(Folder.ErrorLog().find("\tUser 'admin' at ip 127.0.0.1 failed to reload configuration file. Cannot open "
+                                   "file \""),
+            std::string::npos)
+      << Folder.ErrorLog();
+  EXPECT_EQ(Folder.HistoryLog(), "");
+  EXPECT_EQ(Get("/Vardex_Login").Status, 200);
+  EXPECT_EQ(Get("/Other").Body, "");
+
+  // With the page back, the same file is taken whole.
+  RestoreConfirmationTemplate();
+  EXPECT_NE(Submit("Reload Configuration").Body.find("Server configuration reloaded."), std::string::npos);
+  EXPECT_NE(WaitForLoginPage(newPort, "/Other").Body.find("Result_Other"), std::string::npos);
+}
+
+TEST_F(TdmMainTest, NamesAndPasswordsBeyondAsciiLogInFromABrowserAndFromAScript) {
+  Folder.WriteConfiguration("[Configuration]\r\nThisServerIPNumber=127.0.0.1\r\nVardexPort=" + std::to_string(Port) +
+                            "\r\nCommonName=localhost\r\n[UserList]\r\nJ\xC3\xBCrgen=Pa\xC3\x9F\xE2\x82\xAC\r\n");
+  StartOrFail();
+  // An ISO-8859-1 page's form as browsers send it (code page 1252; "\xDF\x80"
+  // happens to be well-formed UTF-8 too), UTF-8 from a script, the name in
+  // capitals.
+  const std::pair<const char*, const char*> forms[] = {
+      {"J%FCrgen", "Pa%DF%80"}, {"J%DCRGEN", "Pa%DF%80"}, {"J%C3%BCrgen", "Pa%C3%9F%E2%82%AC"},
+      {"J%C3%9CRGEN", "Pa%C3%9F%E2%82%AC"}};
+  for (const auto& [user, password] : forms) {
+    const std::string body = Submit("Reload Configuration", user, password).Body;
+    EXPECT_NE(body.find("Server configuration reloaded."), std::string::npos) << user << " " << password << body;
+  }
+  EXPECT_NE(Submit("Reload Configuration", "J%FCrgen", "Pa%DF").Body.find("You are not authorized."),
+            std::string::npos);
 }
 
 TEST_F(TdmMainTest, ReloadAppliesChangesAndMovesTheListenerAfterAnswering) {
@@ -308,6 +477,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "Cert not loaded",
                      {"INFO: validating cert signer",
                       "Fatal Error: The server certificate was not signed by the Root certificate."}},
+        StartFailure{"MistypedListenerAddress",
+                     [](TTestServiceFolder& f, std::uint16_t port) {
+                       std::string config = TestConfiguration(port);
+                       config.replace(config.find("127.0.0.1"), 9, "127.0.0.256");
+                       f.WriteConfiguration(config);
+                     },
+                     "",
+                     {"Server start cancelled. Error(s) in configuration file '<folder>Vardex.cfg'. Wrong parameter "
+                      "'ThisServerIPNumber': '127.0.0.256' is not an IPv4 address."}},
         StartFailure{"CommonNameMismatch",
                      [](TTestServiceFolder& f, std::uint16_t port) {
                        std::string config = TestConfiguration(port);

@@ -228,8 +228,24 @@ TEST_F(HTMLTest, AChangedTemplateFileShowsWithinASecond) {
   EXPECT_NE(html.GetErrorPage("e").find("<title>KMX Error</title>"), std::string::npos);
 }
 
+TEST_F(HTMLTest, ATemplateTooLargeToServeGivesTheBuiltInPageAndIsReported) {
+  std::vector<std::string> problems;
+  html.SetProblemSink([&](const std::string& problem) { problems.push_back(problem); });
+  WriteTemplate("KMX_Error.html", "$Error" + std::string(256 * 1024, 'x'));
+  EXPECT_NE(html.GetErrorPage("e").find("<title>KMX Error</title>"), std::string::npos);
+  clock.Advance(std::chrono::milliseconds(1100));
+  EXPECT_NE(html.GetErrorPage("e").find("<title>KMX Error</title>"), std::string::npos);
+  ASSERT_EQ(problems.size(), 1u) << "reported once, not on every look at the file";
+  EXPECT_EQ(problems[0], "Template file \"" + dir.Path() + "Web/KMX_Error.html\" is larger than 262144 bytes; the "
+                         "built-in page is sent instead.");
+
+  WriteTemplate("KMX_Error.html", "$Error" + std::string(256 * 1024 - 6, 'x'));
+  clock.Advance(std::chrono::milliseconds(1100));
+  EXPECT_EQ(html.GetErrorPage("e").size(), 256u * 1024 - 5);
+}
+
 TEST_F(HTMLTest, TheShippedTemplatesUseThePagesMacrosAndRenderCompletely) {
-  const std::filesystem::path shipped = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "Web";
+  const std::filesystem::path shipped = std::filesystem::path(KELVANE_SOURCE_DIR) / "Web";
   struct ShippedCase {
     const char* file;
     std::set<std::string> macros;

@@ -72,6 +72,10 @@ TEST_F(LogTest, SecurityNoteReportsThePreviousActionOfTheUser) {
   EXPECT_EQ(log.GetSecurityNote("admin"), "Prior usage was on 10-Jan-2013 13:50:29.");
   EXPECT_EQ(log.GetSecurityNote("bob"), "It was the first usage by bob");
   EXPECT_FALSE(std::filesystem::exists(ErrorFile("2013-01-10")));
+
+  // Names beyond ASCII match without regard to case too.
+  log.WriteHistory("J\xC3\xBCrgen", "10.0.0.5", "Reboot");
+  EXPECT_EQ(log.GetSecurityNote("J\xC3\x9CRGEN"), "Prior usage was on 10-Jan-2013 13:55:29.");
 }
 
 std::string HistoryLine(const std::string& stamp, const std::string& user) {

@@ -622,5 +622,23 @@ TEST_F(VardexFaults, SigtermDuringABurstStopsWithinTheTerminateWaitTime) {
   EXPECT_TRUE(AllLinesWhole(Folder.ErrorLog(), BurstLines));
 }
 
+TEST_F(VardexFaults, SigtermRightAfterAReloadThatMovesTheListenerEndsCleanly) {
+  for (int round = 0; round < 3; ++round) {
+    WriteConfiguration("TerminateWaitTime=3000\r\n");
+    auto service = StartService();
+    ASSERT_TRUE(service->Running());
+    const std::uint16_t oldPort = Port;
+    Port = FreeLoopbackPort();
+    WriteConfiguration("TerminateWaitTime=3000\r\n");
+    const THttpsReply reply = HttpsExchange(
+        oldPort, MakeRequest("POST", "/x", "UserName=admin&Password=secret&Action=Reload+Configuration"));
+    EXPECT_NE(reply.Body.find("Server configuration reloaded."), std::string::npos) << reply.Body;
+    // The listener restart runs on the request's thread after the answer:
+    // the stop comes while it runs, or just before or after.
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->WaitFor(30s), 0) << service->Stderr();
+  }
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -17,11 +17,39 @@ TEST(ucIpConfig, ResolvesNamesToIPv4AddressesOnly) {
   EXPECT_TRUE(ResolveIPv4Addresses("").empty());
 }
 
-TEST(ucIpConfig, GivesTheFirstAddressOfTheOwnHostNameTheSameEveryTime) {
+TEST(ucIpConfig, PrefersTheDefaultRouteThenAnyGlobalAddressThenTheHostName) {
+  const TInterfaceAddress lo{"lo", "127.0.0.1", true};
+  const TInterfaceAddress eth0{"eth0", "10.0.0.5", false};
+  const TInterfaceAddress wlan0{"wlan0", "192.168.1.9", false};
+  const std::vector<std::string> hostName{"127.0.1.1"};
+  struct TCase {
+    std::vector<TInterfaceAddress> Interfaces;
+    std::string Route;
+    std::string Expected;
+  };
+  const TCase cases[] = {
+      {{lo, eth0, wlan0}, "wlan0", "192.168.1.9"},
+      {{lo, eth0, wlan0}, "", "10.0.0.5"},
+      {{lo, eth0, wlan0}, "tun0", "10.0.0.5"},
+      {{lo}, "", "127.0.1.1"},
+      {{lo}, "lo", "127.0.1.1"},
+  };
+  for (const TCase& c : cases) {
+    const TLocalIPChoice choice = ChooseLocalIPNumber(c.Interfaces, c.Route, hostName);
+    EXPECT_EQ(choice.Address, c.Expected) << c.Route;
+    EXPECT_FALSE(choice.Reason.empty());
+  }
+  EXPECT_EQ(ChooseLocalIPNumber({lo}, "", {}).Address, "");
+}
+
+TEST(ucIpConfig, ChoosesOnThisMachineTheSameEveryTimeAndNeverALoopbackWhenThereIsAnother) {
   const std::string first = GetLocalIPNumber();
   EXPECT_EQ(GetLocalIPNumber(), first);
-  const std::vector<std::string> own = ResolveIPv4Addresses(LocalHostName());
-  EXPECT_EQ(first, own.empty() ? std::string() : own.front());
+  const std::vector<TInterfaceAddress> interfaces = LocalIPv4Interfaces();
+  const bool global = std::any_of(interfaces.begin(), interfaces.end(), [](const auto& entry) { return !entry.Loopback; });
+  if (global) {
+    EXPECT_FALSE(first.starts_with("127.")) << first;
+  }
 }
 
 }  // namespace
