@@ -37,8 +37,27 @@ for tool in systemd-nspawn debootstrap nsenter curl openssl; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (bash scripts/setup.sh install)"
 done
 
-# --- the packages -----------------------------------------------------------
+# --- the machine's root, made once ------------------------------------------
 mkdir -p "$cache_dir"
+if [ ! -e "$pristine/.kelvane-root-complete" ]; then
+  echo "== making the machine's root with debootstrap (once; a few minutes)"
+  rm -rf "$pristine.new"
+  if ! debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,openssl,ca-certificates \
+         bookworm "$pristine.new" "$mirror" > "$cache_dir/debootstrap.log" 2>&1; then
+    tail -5 "$cache_dir/debootstrap.log"
+    rm -rf "$pristine.new"
+    skip "debootstrap cannot make a bookworm root here (see $cache_dir/debootstrap.log)"
+  fi
+  echo kelvane-test > "$pristine.new/etc/hostname"
+  # Nothing in the machine waits for a console login.
+  ln -sf /dev/null "$pristine.new/etc/systemd/system/console-getty.service"
+  ln -sf /dev/null "$pristine.new/etc/systemd/system/getty@.service"
+  rm -rf "$pristine"
+  mv "$pristine.new" "$pristine"
+  touch "$pristine/.kelvane-root-complete"
+fi
+
+# --- the packages -----------------------------------------------------------
 # KELVANE_VARDEX_DEB names a package to test instead of building one.
 deb="${KELVANE_VARDEX_DEB:-}"
 if [ -z "$deb" ]; then
@@ -52,25 +71,6 @@ if [ -z "$deb" ]; then
 fi
 [ -n "$deb" ] || { echo "FAILED: no vardex package in build/package"; exit 1; }
 echo "package: $deb (ready at $((SECONDS - started)) s)"
-
-# --- the machine's root, made once ------------------------------------------
-if [ ! -e "$pristine/.kelvane-root-complete" ]; then
-  echo "== making the machine's root with debootstrap (once; a few minutes)"
-  rm -rf "$pristine.new"
-  if ! debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,openssl,ca-certificates \
-         bookworm "$pristine.new" "$mirror" > "$cache_dir/debootstrap.log" 2>&1; then
-    tail -5 "$cache_dir/debootstrap.log"
-    rm -rf "$pristine.new"
-    skip "debootstrap cannot make a bookworm root here (see $cache_dir/debootstrap.log)"
-  fi
-  echo kelvane-test > "$pristine.new/etc/hostname"
-  # Nothing in the machine asks for a console login or brings up networks.
-  ln -sf /dev/null "$pristine.new/etc/systemd/system/console-getty.service"
-  ln -sf /dev/null "$pristine.new/etc/systemd/system/getty@.service"
-  rm -rf "$pristine"
-  mv "$pristine.new" "$pristine"
-  touch "$pristine/.kelvane-root-complete"
-fi
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -109,7 +109,13 @@ boot() {
       fi
     done
   done
-  [ -n "$init_pid" ] || { cat "$work/console.log"; echo "FAILED: the machine did not boot"; exit 1; }
+  if [ -z "$init_pid" ]; then
+    cat "$work/console.log"
+    # The first boot tells whether systemd-nspawn can run here at all.
+    [ "${1:-}" = first ] && skip "systemd-nspawn cannot boot a machine here"
+    echo "FAILED: the machine did not boot"
+    exit 1
+  fi
   [ "$(readlink "/proc/$init_pid/ns/pid")" != "$own_pid_ns" ] || { echo "FAILED: no PID namespace of its own"; exit 1; }
   # systemctl answers once systemd has its bus up, a moment after init runs.
   local state="" tries=0
@@ -194,7 +200,7 @@ check_served_from_machine() {
 
 # --- first boot: install, configure, register, start -------------------------
 echo "== first boot"
-boot
+boot first
 cp "$deb" "$machine/root/"
 if inside apt-get install -y -q "/root/$(basename "$deb")" > "$work/apt.log" 2>&1; then
   pass "apt installs the package"
