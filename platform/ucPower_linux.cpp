@@ -89,6 +89,17 @@ bool AskSystemd(TPowerAction action) {
   return false;
 }
 
+void LetTerminationSignalEndTheProcess() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGTERM, &action, nullptr);
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  ::pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+}
+
 class TSystemPowerBackend final : public IPowerBackend {
  public:
   bool EnableShutdownRight() override { return EnableRebootCapability(); }
@@ -100,10 +111,14 @@ class TSystemPowerBackend final : public IPowerBackend {
 
   void Force(TPowerAction action) override {
     EnableRebootCapability();
-    if (AskSystemd(action)) {
-      // systemd ends every process, this one included, on its way down.
-      std::this_thread::sleep_for(GoingDownTime);
-    }
+    // Once systemd takes the request it ends every process, this one
+    // included, on its way down, and may do so before systemctl returns. The
+    // service's own stop handling runs on this very thread, which from here on
+    // only waits: the stop signal ends the process at once instead, or systemd
+    // would wait for it and the kernel would be asked below before the file
+    // systems were unmounted.
+    LetTerminationSignalEndTheProcess();
+    if (AskSystemd(action)) std::this_thread::sleep_for(GoingDownTime);
     ::sync();
     ::reboot(action == TPowerAction::Shutdown ? RB_POWER_OFF : RB_AUTOBOOT);
   }

@@ -2,7 +2,8 @@
 # Set-up, build, demo and test entry point for Kelvane.
 #   setup.sh install   install the Debian packages the project needs (idempotent)
 #   setup.sh build     configure and build (preset: $KELVANE_PRESET, default "release")
-#   setup.sh demo      install + build + run the service on a demo configuration
+#   setup.sh demo      install + build the service alone + run it on a demo configuration
+#   setup.sh package   install + build the Debian packages into build/package/
 #   setup.sh test      install + build with the sanitizer preset and run the whole
 #                      test suite (the browser test included)
 set -euo pipefail
@@ -21,6 +22,8 @@ packages=(
   iputils-ping curl
   xvfb xauth
   chromium
+  dpkg-dev lintian
+  debootstrap systemd-container
 )
 # The browser test drives Chromium from a node script. A machine that already
 # has node and npm (from Debian or from another node distribution) keeps them;
@@ -52,13 +55,29 @@ build() {
   cmake --build --preset "$preset"
 }
 
+# The Debian packages: a release build laid out as /opt/kelvane, packed by
+# CPack into build/package/, then checked by lintian.
+package() {
+  cd "$root"
+  cmake --preset package
+  cmake --build --preset package
+  rm -f build/package/*.deb
+  (cd build/package && cpack --config CPackConfig.cmake)
+  lintian --fail-on error build/package/*.deb
+  ls -l build/package/*.deb
+}
+
 case "${1:-}" in
   install) install_packages ;;
   build) build "${2:-}" ;;
   demo)
     install_packages
-    build release
-    exec "$here/demo.sh" "$root/build/release"
+    build demo
+    exec "$here/demo.sh" "$root/build/demo"
+    ;;
+  package)
+    install_packages
+    package
     ;;
   test)
     install_packages
@@ -66,5 +85,5 @@ case "${1:-}" in
     cd "$root"
     ctest --preset asan
     ;;
-  *) echo "usage: $0 install|build [preset]|demo|test" >&2; exit 2 ;;
+  *) echo "usage: $0 install|build [preset]|demo|package|test" >&2; exit 2 ;;
 esac

@@ -93,26 +93,46 @@ std::string FormatServiceUnit(const TServiceRegistration& Registration) {
   unit += "TimeoutStartSec=2min\n";
   unit += "TimeoutStopSec=30s\n";
   // The service runs as root because it reboots the machine; the sandbox
-  // keeps it to what that needs: the boot capability, a privileged port, and
-  // writing its own folder (configuration, logs, certificates) and the
-  // terminals it warns before a reboot.
-  unit += "CapabilityBoundingSet=CAP_SYS_BOOT CAP_NET_BIND_SERVICE CAP_DAC_OVERRIDE\n";
+  // keeps it to what that needs. Capabilities: the boot capability (reboot(2)
+  // when systemctl does not answer) and a privileged port. It warns the
+  // logged-in terminals before a reboot as a member of the terminals' group,
+  // so it needs no capability to override file permissions.
+  unit += "CapabilityBoundingSet=CAP_SYS_BOOT CAP_NET_BIND_SERVICE\n";
+  unit += "SupplementaryGroups=tty\n";
   unit += "NoNewPrivileges=yes\n";
-  unit += "ProtectSystem=full\n";
+  unit += "UMask=0077\n";
+  // The whole file system is read-only but for its own folder
+  // (configuration, certificates, logs, the power record) and the usual
+  // absolute log folder.
+  unit += "ProtectSystem=strict\n";
   unit += "ReadWritePaths=" + QuoteUnitWord(folder) + "\n";
+  unit += "ReadWritePaths=-/var/log/kelvane\n";
   unit += "ProtectHome=yes\n";
   unit += "PrivateTmp=yes\n";
+  unit += "PrivateMounts=yes\n";
+  // Devices: none but the standard ones and the terminals it warns.
+  unit += "DevicePolicy=closed\n";
+  unit += "DeviceAllow=char-pts rw\n";
+  unit += "DeviceAllow=char-tty rw\n";
   unit += "ProtectKernelTunables=yes\n";
   unit += "ProtectKernelModules=yes\n";
   unit += "ProtectKernelLogs=yes\n";
   unit += "ProtectControlGroups=yes\n";
   unit += "ProtectClock=yes\n";
   unit += "ProtectHostname=yes\n";
+  unit += "ProtectProc=invisible\n";
+  unit += "ProcSubset=pid\n";
   unit += "RestrictNamespaces=yes\n";
   unit += "RestrictRealtime=yes\n";
   unit += "RestrictSUIDSGID=yes\n";
   unit += "LockPersonality=yes\n";
+  unit += "MemoryDenyWriteExecute=yes\n";
+  unit += "RemoveIPC=yes\n";
+  // The system calls of an ordinary service, and reboot(2).
   unit += "SystemCallArchitectures=native\n";
+  unit += "SystemCallFilter=@system-service @reboot\n";
+  unit += "SystemCallErrorNumber=EPERM\n";
+  // Netlink: the local address lookup asks the kernel for the interfaces.
   unit += "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n";
   unit += "\n[Install]\n";
   unit += "WantedBy=multi-user.target\n";
