@@ -88,30 +88,42 @@ std::string Cp1252ToUtf8(std::string_view text) {
   return out;
 }
 
-bool IsUtf8(std::string_view text) {
+namespace {
+
+// Walks the text: onCodePoint(codePoint, sequence) for each well-formed UTF-8
+// sequence, onStrayByte(byte) for each byte that starts none. Either may
+// return false to stop the walk; the result says whether it ran to the end.
+template <class TOnCodePoint, class TOnStrayByte>
+bool ForEachUtf8(std::string_view text, TOnCodePoint onCodePoint, TOnStrayByte onStrayByte) {
   for (std::size_t i = 0; i < text.size();) {
     char32_t codePoint = 0;
     const std::size_t length = DecodeUtf8Sequence(text, i, codePoint);
-    if (length == 0) return false;
-    i += length;
+    const bool goOn = length == 0 ? onStrayByte(text[i]) : onCodePoint(codePoint, text.substr(i, length));
+    if (!goOn) return false;
+    i += length == 0 ? 1 : length;
   }
   return true;
+}
+
+}  // namespace
+
+bool IsUtf8(std::string_view text) {
+  return ForEachUtf8(text, [](char32_t, std::string_view) { return true; }, [](char) { return false; });
 }
 
 std::string AsUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    char32_t codePoint = 0;
-    const std::size_t length = DecodeUtf8Sequence(text, i, codePoint);
-    if (length == 0) {
-      AppendUtf8(out, Cp1252ToCodePoint(static_cast<unsigned char>(text[i])));
-      ++i;
-    } else {
-      out.append(text.substr(i, length));
-      i += length;
-    }
-  }
+  ForEachUtf8(
+      text,
+      [&](char32_t, std::string_view sequence) {
+        out.append(sequence);
+        return true;
+      },
+      [&](char byte) {
+        AppendUtf8(out, Cp1252ToCodePoint(static_cast<unsigned char>(byte)));
+        return true;
+      });
   return out;
 }
 
@@ -138,17 +150,17 @@ std::string Utf16LEToUtf8(std::string_view bytes) {
 std::string FoldCase(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    char32_t codePoint = 0;
-    const std::size_t length = DecodeUtf8Sequence(text, i, codePoint);
-    if (length == 0) {
-      // Not UTF-8: the byte stays as it is.
-      out += text[i++];
-      continue;
-    }
-    AppendUtf8(out, LowerCase(codePoint));
-    i += length;
-  }
+  ForEachUtf8(
+      text,
+      [&](char32_t codePoint, std::string_view) {
+        AppendUtf8(out, LowerCase(codePoint));
+        return true;
+      },
+      [&](char byte) {
+        // Not UTF-8: the byte stays as it is.
+        out += byte;
+        return true;
+      });
   return out;
 }
 
