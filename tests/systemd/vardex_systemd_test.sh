@@ -161,6 +161,9 @@ login_page() {
   curl -sS --max-time 10 --cacert "$machine/opt/kelvane/Cert/CAcert.pem" \
     --resolve "localhost:$port:127.0.0.1" "https://localhost:$port/Vardex_Login"
 }
+# The page is read whole first: "grep -q" would stop reading early, and with
+# pipefail curl's failed write would count as a failure.
+serves_login_page() { local page; page=$(login_page) && grep -q 'name="Password"' <<<"$page"; }
 
 # Signs in and presses a button of the login page (its form posts to
 # "Result_" and the login path).
@@ -241,7 +244,7 @@ echo "systemd-analyze security Vardex: $(grep -o 'Overall exposure level.*' "$wo
 if inside systemctl start Vardex.service; then
   # Type=notify: start returns once the service said it is ready, and by then
   # the listener answers.
-  if login_page | grep -q 'name="Password"'; then pass "active and serving at once after start"; else fail "no login page right after start"; fi
+  if serves_login_page; then pass "active and serving at once after start"; else fail "no login page right after start"; fi
 else
   inside journalctl -u Vardex.service --no-pager | tail -20
   fail "systemctl start Vardex"
@@ -251,7 +254,7 @@ fi
 # --- Reboot with the real power backend ---------------------------------------
 if check_served_from_machine; then
   page=$(press Reboot)
-  echo "$page" | is_confirmation && pass "Reboot confirmed" || fail "Reboot page: $(echo "$page" | head -c 300)"
+  is_confirmation <<<"$page" && pass "Reboot confirmed" || fail "Reboot page: $(echo "$page" | head -c 300)"
   await_end 60
   status=$?
   [ $status -eq 133 ] && pass "the machine rebooted (systemd-nspawn status 133)" || fail "systemd-nspawn ended with $status, not 133"
@@ -270,7 +273,7 @@ for _ in $(seq 50); do [ "$(inside systemctl is-active Vardex.service)" = active
 [ "$(inside systemctl is-active Vardex.service)" = active ] && pass "service back after the reboot by itself" || fail "service not active after the reboot"
 if check_served_from_machine; then
   page=$(press Shutdown)
-  echo "$page" | is_confirmation && echo "$page" | grep -q 'Prior usage was on' && pass "history survived the reboot (Prior usage was on ...)" \
+  is_confirmation <<<"$page" && grep -q 'Prior usage was on' <<<"$page" && pass "history survived the reboot (Prior usage was on ...)" \
     || fail "no 'Prior usage' on the Shutdown page: $(echo "$page" | head -c 300)"
   await_end 60
   status=$?
@@ -293,7 +296,7 @@ first_pid=$(unit_property MainPID)
 inside systemctl restart Vardex.service
 second_pid=$(unit_property MainPID)
 if [ "$(inside systemctl is-active Vardex.service)" = active ] && [ "$first_pid" != "$second_pid" ] \
-   && login_page | grep -q 'name="Password"'; then
+   && serves_login_page; then
   pass "restart: a new process serves"
 else
   fail "restart ($first_pid -> $second_pid)"
@@ -319,7 +322,7 @@ if inside systemctl restart Vardex.service 2>/dev/null; then fail "a start with 
 sleep 0.5
 journal=$(inside journalctl -u Vardex.service --no-pager -o cat)
 if [ "$(unit_property Result)" = exit-code ] && [ "$(inside systemctl is-active Vardex.service)" != active ] \
-   && echo "$journal" | grep -q 'Start-up failed: Cert not loaded'; then
+   && grep -q 'Start-up failed: Cert not loaded' <<<"$journal"; then
   pass "broken certificate: failed, and the journal says why: $(echo "$journal" | grep -m1 'Start-up failed')"
 else
   echo "$journal" | tail -5
