@@ -28,6 +28,10 @@ constexpr auto RebootDelay = 2000ms;
 constexpr auto DefaultAllocPeriod = 20000ms;
 constexpr auto CertErrorThrottle = 1s;
 constexpr auto AcmeRenewalCheckPeriod = std::chrono::hours(12);
+constexpr auto CertExpiryCheckPeriod = std::chrono::hours(12);
+// Days before the end of validity at which a certificate that nothing renews
+// is reported, each once.
+constexpr int CertExpiryWarningDays[] = {30, 7, 1};
 // The first certificate must come well within the service manager's start
 // time-out (two minutes), so that the start fails with a line of its own.
 constexpr auto AcmeStartTimeLimit = 90s;
@@ -96,6 +100,7 @@ TdmMain::TdmMain(TEventLoop& loop, std::unique_ptr<IPowerBackend> power, std::st
       tmrAllocMem(loop, DefaultAllocPeriod, [this] { Guarded(&TdmMain::tmrAllocMemTimer); }),
       tmrReboot(loop, RebootDelay, [this] { Guarded(&TdmMain::tmrRebootTimer); }),
       tmrAcmeRenewal(loop, AcmeRenewalCheckPeriod, [this] { Guarded(&TdmMain::tmrAcmeRenewalTimer); }),
+      tmrCertExpiry(loop, CertExpiryCheckPeriod, [this] { Guarded(&TdmMain::tmrCertExpiryTimer); }),
       ApplicationFolderPath(applicationFolderPath.empty() ? ApplicationFolder()
                                                           : IncludeTrailingPathDelimiter(applicationFolderPath)) {}
 
@@ -104,6 +109,7 @@ TdmMain::~TdmMain() {
   tmrAllocMem.SetEnabled(false);
   tmrReboot.SetEnabled(false);
   tmrAcmeRenewal.SetEnabled(false);
+  tmrCertExpiry.SetEnabled(false);
   // The listener goes first: no request may reach the parts released after it.
   // It is closed while the pointer still holds it, since a listener restart
   // after a reload may be running on a connection thread and reach for it;
@@ -253,6 +259,26 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
   Started = StartHTTPServer();
   PreloadLibraries();
   if (!Started) ErrorText = "Cannot start HTTPS server.";
+  if (Started && !FAcme) {
+    // Nothing renews this certificate: its end is announced in time, since
+    // the service cannot start once it has passed.
+    tmrCertExpiryTimer();
+    tmrCertExpiry.SetEnabled(true);
+  }
+}
+
+void TdmMain::tmrCertExpiryTimer() {
+  const auto left = HTML->NotAfter() - std::chrono::system_clock::now();
+  const auto days = std::chrono::ceil<std::chrono::days>(left).count();
+  int threshold = 0;
+  for (int warning : CertExpiryWarningDays) {
+    if (days <= warning) threshold = warning;
+  }
+  if (threshold == 0 || (FCertExpiryWarned != 0 && threshold >= FCertExpiryWarned)) return;
+  FCertExpiryWarned = threshold;
+  FLog->WriteError("WARNING: the server certificate " + CertificateName + " expires on " +
+                   FormatTimeStamp(ToLocalTime(HTML->NotAfter())) + " (in " + std::to_string(std::max<long long>(days, 0)) +
+                   " days); the service cannot start with it after that.");
 }
 
 bool TdmMain::PrepareAcmeCertificate(std::string& ErrorText) {

@@ -90,6 +90,9 @@ class TdmMain final : public TErrorHandler {
   // files are missing or for another host. False ends the start.
   bool PrepareAcmeCertificate(std::string& ErrorText);
   void tmrAcmeRenewalTimer();
+  // Reports a certificate that nothing renews 30, 7 and 1 days before it
+  // ends, each once.
+  void tmrCertExpiryTimer();
   std::string GetLibraryDate(const std::string& FileName) const;
   void PreloadLibraries();
   void tmrRebootTimer();
@@ -119,6 +122,8 @@ class TdmMain final : public TErrorHandler {
   TTimer tmrAllocMem;
   TTimer tmrReboot;
   TTimer tmrAcmeRenewal;
+  TTimer tmrCertExpiry;
+  int FCertExpiryWarned = 0;  // the last of CertExpiryWarningDays reported
   std::string ApplicationFolderPath;
   std::atomic<bool> ServerIsBusy{false};
   std::unique_ptr<THTTPSServer> HTTPServer;

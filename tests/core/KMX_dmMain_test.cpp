@@ -498,6 +498,15 @@ INSTANTIATE_TEST_SUITE_P(
                       "vardex.cfg (\"server.example\")."}}),
     [](const ::testing::TestParamInfo<StartFailure>& param) { return param.param.Name; });
 
+TEST_F(TdmMainTest, ACertificateNearItsEndIsReportedOnce) {
+  testing::WriteTestPki(Folder.Path() + "Cert/", {.Days = 5});
+  StartOrFail();
+  const std::string log = Folder.ErrorLog();
+  EXPECT_NE(log.find("\tWARNING: the server certificate Cert\\WSScert.pem expires on "), std::string::npos) << log;
+  EXPECT_NE(log.find(" (in 5 days); the service cannot start with it after that.\r\n"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+}
+
 TEST_F(TdmMainTest, CommonNameComparisonIgnoresCase) {
   std::string config = TestConfiguration(Port);
   config.replace(config.find("CommonName=localhost"), 20, "CommonName=LOCALHOST");
