@@ -10,6 +10,7 @@
 
 #include "Tessmar_uSubmission.h"
 #include "ucFileContent.h"
+#include "ucOpenSSLHandles.h"
 
 namespace kelvane {
 namespace {
@@ -18,16 +19,9 @@ constexpr const char* EndLine = "-----END CERTIFICATE-----";
 // A certificate file is a few kilobytes; a bundle of roots a few hundred.
 constexpr std::size_t MaxCertificateFileSize = 4 * 1024 * 1024;
 
-struct TX509Free {
-  void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct TStoreFree {
-  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct TStoreContextFree {
-  void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
-};
-using TCertificate = std::unique_ptr<X509, TX509Free>;
+using TCertificate = TX509;
+using TStore = TOpenSSLHandle<X509_STORE, ::X509_STORE_free>;
+using TStoreContext = TOpenSSLHandle<X509_STORE_CTX, ::X509_STORE_CTX_free>;
 
 // The certificates of a PEM file; empty with `error` when there are none.
 std::vector<TCertificate> ReadCertificates(const std::string& path, std::string& error) {
@@ -64,9 +58,9 @@ bool CertificateIssuedBy(const std::string& certificatePath, const std::string& 
   if (leaf.empty()) return false;
   std::vector<TCertificate> roots = ReadCertificates(rootsPath, error);
   if (roots.empty()) return false;
-  const std::unique_ptr<X509_STORE, TStoreFree> store(X509_STORE_new());
+  const TStore store(X509_STORE_new());
   for (const TCertificate& root : roots) X509_STORE_add_cert(store.get(), root.get());
-  const std::unique_ptr<X509_STORE_CTX, TStoreContextFree> context(X509_STORE_CTX_new());
+  const TStoreContext context(X509_STORE_CTX_new());
   if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf.front().get(), nullptr) != 1) {
     error = "the certificate check could not be set up";
     return false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "ucOpenSSLHandles.h"
 #include "ucPaths.h"
 
 namespace kelvane {
@@ -16,15 +17,6 @@ namespace {
 // The suffix of the new set while it waits for its certificate.
 constexpr const char* PendingSuffix = ".new";
 
-struct TBioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct TX509Free {
-  void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct TKeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
 
 std::string OpenSslReason() {
   const unsigned long code = ERR_get_error();
@@ -35,8 +27,8 @@ std::string OpenSslReason() {
   return text;
 }
 
-std::unique_ptr<BIO, TBioFree> OpenFile(const std::string& path, std::string& error) {
-  std::unique_ptr<BIO, TBioFree> bio(BIO_new_file(path.c_str(), "rb"));
+TBio OpenFile(const std::string& path, std::string& error) {
+  TBio bio(BIO_new_file(path.c_str(), "rb"));
   if (!bio) error = path + " cannot be read: " + OpenSslReason();
   return bio;
 }
@@ -64,7 +56,7 @@ bool CertificateMatchesKey(const std::string& certificatePath, const std::string
   ERR_clear_error();
   const auto certificateFile = OpenFile(certificatePath, error);
   if (!certificateFile) return false;
-  const std::unique_ptr<X509, TX509Free> certificate(
+  const TX509 certificate(
       PEM_read_bio_X509(certificateFile.get(), nullptr, nullptr, nullptr));
   if (!certificate) {
     error = certificatePath + " holds no certificate: " + OpenSslReason();
@@ -72,7 +64,7 @@ bool CertificateMatchesKey(const std::string& certificatePath, const std::string
   }
   const auto keyFile = OpenFile(keyPath, error);
   if (!keyFile) return false;
-  const std::unique_ptr<EVP_PKEY, TKeyFree> key(PEM_read_bio_PrivateKey(
+  const TPKey key(PEM_read_bio_PrivateKey(
       keyFile.get(), nullptr, nullptr, const_cast<char*>(passphrase.c_str())));
   if (!key) {
     error = keyPath + " holds no key that opens with the passphrase: " + OpenSslReason();

@@ -13,9 +13,7 @@ namespace {
 
 constexpr std::size_t MaxCommonNameLength = 64;
 
-struct TReqFree {
-  void operator()(X509_REQ* request) const noexcept { ::X509_REQ_free(request); }
-};
+using TReq = TOpenSSLHandle<X509_REQ, ::X509_REQ_free>;
 struct TExtensionsFree {
   void operator()(STACK_OF(X509_EXTENSION) * extensions) const noexcept {
     ::sk_X509_EXTENSION_pop_free(extensions, ::X509_EXTENSION_free);
@@ -30,7 +28,7 @@ bool MakeCertificateRequest(std::string_view dnsName, EVP_PKEY* key, std::string
     error = "\"" + host + "\" cannot be a certificate's common name (1 to 64 characters)";
     return false;
   }
-  std::unique_ptr<X509_REQ, TReqFree> request(::X509_REQ_new());
+  TReq request(::X509_REQ_new());
   std::unique_ptr<STACK_OF(X509_EXTENSION), TExtensionsFree> extensions(sk_X509_EXTENSION_new_null());
   X509_EXTENSION* altName = ::X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, ("DNS:" + host).c_str());
   if (altName != nullptr && extensions && sk_X509_EXTENSION_push(extensions.get(), altName) == 0) {

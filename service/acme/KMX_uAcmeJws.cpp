@@ -16,15 +16,9 @@ namespace {
 
 constexpr std::size_t P256CoordinateBytes = 32;
 
-struct TBnFree {
-  void operator()(BIGNUM* number) const noexcept { ::BN_free(number); }
-};
-struct TMdCtxFree {
-  void operator()(EVP_MD_CTX* context) const noexcept { ::EVP_MD_CTX_free(context); }
-};
-struct TEcdsaSigFree {
-  void operator()(ECDSA_SIG* signature) const noexcept { ::ECDSA_SIG_free(signature); }
-};
+using TBigNumber = TOpenSSLHandle<BIGNUM, ::BN_free>;
+using TMdCtx = TOpenSSLHandle<EVP_MD_CTX, ::EVP_MD_CTX_free>;
+using TEcdsaSig = TOpenSSLHandle<ECDSA_SIG, ::ECDSA_SIG_free>;
 
 // A big number as exactly `width` big-endian bytes, as JWK and JWS want them.
 std::string FixedWidth(const BIGNUM* number, std::size_t width) {
@@ -38,13 +32,13 @@ std::string Coordinate(EVP_PKEY* key, const char* name) {
   BIGNUM* raw = nullptr;
   if (::EVP_PKEY_get_bn_param(key, name, &raw) != 1)
     throw std::runtime_error("the account key is no P-256 key: " + TakeOpenSSLError());
-  std::unique_ptr<BIGNUM, TBnFree> number(raw);
+  TBigNumber number(raw);
   return FixedWidth(number.get(), P256CoordinateBytes);
 }
 
 // ES256 wants the raw r || s pair; OpenSSL signs in DER.
 std::string SignEs256(EVP_PKEY* key, std::string_view input) {
-  std::unique_ptr<EVP_MD_CTX, TMdCtxFree> context(::EVP_MD_CTX_new());
+  TMdCtx context(::EVP_MD_CTX_new());
   std::size_t length = 0;
   if (!context || ::EVP_DigestSignInit(context.get(), nullptr, ::EVP_sha256(), nullptr, key) != 1 ||
       ::EVP_DigestSign(context.get(), nullptr, &length, reinterpret_cast<const unsigned char*>(input.data()),
@@ -55,7 +49,7 @@ std::string SignEs256(EVP_PKEY* key, std::string_view input) {
                        reinterpret_cast<const unsigned char*>(input.data()), input.size()) != 1)
     throw std::runtime_error("cannot sign with the account key: " + TakeOpenSSLError());
   const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
-  std::unique_ptr<ECDSA_SIG, TEcdsaSigFree> signature(::d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(length)));
+  TEcdsaSig signature(::d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(length)));
   if (!signature) throw std::runtime_error("OpenSSL made an unreadable signature");
   return FixedWidth(::ECDSA_SIG_get0_r(signature.get()), P256CoordinateBytes) +
          FixedWidth(::ECDSA_SIG_get0_s(signature.get()), P256CoordinateBytes);

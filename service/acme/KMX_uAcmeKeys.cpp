@@ -11,13 +11,7 @@ namespace kelvane {
 
 namespace {
 
-struct TBioFree {
-  void operator()(BIO* bio) const noexcept { ::BIO_free(bio); }
-};
-using TBio = std::unique_ptr<BIO, TBioFree>;
-struct TPKeyCtxFree {
-  void operator()(EVP_PKEY_CTX* context) const noexcept { ::EVP_PKEY_CTX_free(context); }
-};
+using TPKeyCtx = TOpenSSLHandle<EVP_PKEY_CTX, ::EVP_PKEY_CTX_free>;
 
 TBio ReadBio(std::string_view text) { return TBio(::BIO_new_mem_buf(text.data(), static_cast<int>(text.size()))); }
 
@@ -29,7 +23,7 @@ std::string BioText(BIO* bio) {
 
 TPKey Generate(const char* type, const char* what, std::string& error,
                const std::function<int(EVP_PKEY_CTX*)>& configure) {
-  std::unique_ptr<EVP_PKEY_CTX, TPKeyCtxFree> context(::EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+  TPKeyCtx context(::EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
   EVP_PKEY* key = nullptr;
   if (!context || ::EVP_PKEY_keygen_init(context.get()) <= 0 || configure(context.get()) <= 0 ||
       ::EVP_PKEY_keygen(context.get(), &key) <= 0) {

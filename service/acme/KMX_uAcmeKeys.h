@@ -11,16 +11,10 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include "ucOpenSSLHandles.h"
+
 namespace kelvane {
 
-struct TPKeyFree {
-  void operator()(EVP_PKEY* key) const noexcept { ::EVP_PKEY_free(key); }
-};
-struct TX509Free {
-  void operator()(X509* certificate) const noexcept { ::X509_free(certificate); }
-};
-using TPKey = std::unique_ptr<EVP_PKEY, TPKeyFree>;
-using TX509 = std::unique_ptr<X509, TX509Free>;
 
 // A new ECDSA key on the P-256 curve (account keys, challenge certificates).
 TPKey GenerateEcP256Key(std::string& error);
