@@ -10,6 +10,7 @@
 #include "KMX_uAcmeKeys.h"
 #include "KMX_uRenewal.h"
 #include "ucFileContent.h"
+#include "ucText.h"
 
 namespace kelvane {
 
@@ -17,11 +18,7 @@ namespace {
 
 constexpr std::size_t MaxCertificateFileBytes = 1024 * 1024;
 
-bool SameHost(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
+bool SameHost(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
 
 TimePoint Moment(const ASN1_TIME* time) {
   std::tm fields{};

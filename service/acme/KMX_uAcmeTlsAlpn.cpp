@@ -1,8 +1,6 @@
 #include "KMX_uAcmeTlsAlpn.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cctype>
 #include <map>
 #include <mutex>
 
@@ -13,6 +11,8 @@
 #include <openssl/tls1.h>
 #include <openssl/x509v3.h>
 
+#include "ucText.h"
+
 namespace kelvane {
 
 namespace {
@@ -20,18 +20,6 @@ namespace {
 constexpr char AcmeIdentifierOid[] = "1.3.6.1.5.5.7.1.31";
 // The challenge certificate needs to live only while the order is open.
 constexpr long ChallengeLifetimeSeconds = 7L * 24 * 3600;
-
-struct TSslCtxFree {
-  void operator()(SSL_CTX* context) const noexcept { ::SSL_CTX_free(context); }
-};
-using TSslCtx = std::unique_ptr<SSL_CTX, TSslCtxFree>;
-
-std::string LowerCase(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 // The extension's body as the client sent it; empty when it is absent.
 std::string_view ClientHelloExtension(SSL* ssl, unsigned type) {
@@ -66,7 +54,7 @@ std::string HostName(std::string_view sni) {
     const std::size_t length = TwoBytes(sni, at + 1);
     at += 3;
     if (at + length > sni.size()) return {};
-    if (type == TLSEXT_NAMETYPE_host_name) return LowerCase(sni.substr(at, length));
+    if (type == TLSEXT_NAMETYPE_host_name) return FoldCase(sni.substr(at, length));
     at += length;
   }
   return {};
@@ -170,7 +158,7 @@ bool TAcmeTlsAlpnResponder::Publish(std::string_view dnsName, std::string_view, 
   TPKey key;
   TX509 certificate;
   if (!MakeTlsAlpnCertificate(dnsName, keyAuthorization, key, certificate, error)) return false;
-  std::shared_ptr<SSL_CTX> context(::SSL_CTX_new(::TLS_server_method()), TSslCtxFree());
+  std::shared_ptr<SSL_CTX> context(::SSL_CTX_new(::TLS_server_method()), TOpenSSLFree<::SSL_CTX_free>());
   if (!context || ::SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
       ::SSL_CTX_use_certificate(context.get(), certificate.get()) != 1 ||
       ::SSL_CTX_use_PrivateKey(context.get(), key.get()) != 1) {
@@ -179,13 +167,13 @@ bool TAcmeTlsAlpnResponder::Publish(std::string_view dnsName, std::string_view, 
   }
   ::SSL_CTX_set_alpn_select_cb(context.get(), SelectAcmeTls, nullptr);
   std::lock_guard guard(FImpl->Lock);
-  FImpl->Contexts[LowerCase(dnsName)] = std::move(context);
+  FImpl->Contexts[FoldCase(dnsName)] = std::move(context);
   return true;
 }
 
 void TAcmeTlsAlpnResponder::Withdraw(std::string_view dnsName, std::string_view) {
   std::lock_guard guard(FImpl->Lock);
-  FImpl->Contexts.erase(LowerCase(dnsName));
+  FImpl->Contexts.erase(FoldCase(dnsName));
 }
 
 int TAcmeTlsAlpnResponder::OnClientHello(SSL* ssl) {
