@@ -168,13 +168,7 @@ void TLog::WriteHistory(std::string_view userName, std::string_view remoteIp, st
   WriteLine(TLogKind::History, text);
 }
 
-void TLog::WriteError(std::string_view error) {
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (FErrorObserver) FErrorObserver(error);
-  }
-  WriteLine(TLogKind::Error, error);
-}
+void TLog::WriteError(std::string_view error) { WriteLine(TLogKind::Error, error); }
 
 void TLog::SetErrorObserver(TErrorObserver observer) {
   std::lock_guard<std::mutex> guard(FLock);
@@ -191,6 +185,7 @@ std::string TLog::GetLogFileName(TLogKind kind, const LocalTime& now) {
 
 void TLog::WriteLine(TLogKind kind, std::string_view text) {
   std::lock_guard<std::mutex> guard(FLock);
+  if (kind == TLogKind::Error && FErrorObserver) FErrorObserver(text);
   // Before the first UpdatePath there is no folder; writing relative to
   // whatever the working folder happens to be would scatter files around.
   if (FLogFolderPath.empty()) return;
