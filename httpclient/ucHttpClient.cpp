@@ -1,11 +1,11 @@
 #include "ucHttpClient.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
+#include "ucAsciiText.h"
 #include "ucPaths.h"
 
 namespace kelvane {
@@ -13,17 +13,6 @@ namespace kelvane {
 namespace {
 
 const char* const LineEnd = "\r\n";
-
-std::string UpperCase(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return result;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && UpperCase(text.substr(0, prefix.size())) == prefix;
-}
 
 // "name=path;content type": the path ends at the first ";" after the "=", so
 // a content type may carry parameters of its own.
@@ -86,11 +75,11 @@ THttpClient::THttpClient() {
 }
 
 void THttpClient::SetURL(std::string_view value) {
-  if (StartsWithIgnoringCase(value, "HTTP://")) {
+  if (StartsWithIgnoringAsciiCase(value, "http://")) {
     value.remove_prefix(7);
   }
   std::uint16_t defaultPort = 80;
-  if (StartsWithIgnoringCase(value, "HTTPS://")) {
+  if (StartsWithIgnoringAsciiCase(value, "https://")) {
     value.remove_prefix(8);
     defaultPort = 443;
   }
@@ -116,7 +105,7 @@ void THttpClient::SetRequest(std::string_view value) {
       if (request.empty() || request.back() != '/') {
         request += '/';
       }
-    } else if (std::string_view(",COM,EXE,BAT,DLL,").find("," + UpperCase(extension) + ",") != std::string_view::npos) {
+    } else if (std::string_view(",COM,EXE,BAT,DLL,").find("," + UpperCaseAscii(extension) + ",") != std::string_view::npos) {
       // A program on the server is asked with an empty query.
       request += '?';
     }

@@ -4,20 +4,10 @@
 #include <limits>
 #include <unordered_set>
 
+#include "ucAsciiText.h"
+
 namespace kelvane {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Calls Visit for each line of Text; CR LF, LF and a lone CR all end a line.
 // A UTF-8 byte-order mark, which some editors put first, would otherwise hide
@@ -40,7 +30,7 @@ void ForEachLine(std::string_view text, Visitor&& visit) {
 
 bool IsSectionLine(std::string_view line) { return line.size() >= 2 && line.front() == '[' && line.back() == ']'; }
 
-std::string_view SectionName(std::string_view line) { return Trim(line.substr(1, line.size() - 2)); }
+std::string_view SectionName(std::string_view line) { return TrimBlanks(line.substr(1, line.size() - 2)); }
 
 std::string_view Unquote(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
@@ -114,8 +104,7 @@ std::string ToWellFormedUtf8(std::string_view text) {
 }  // namespace
 
 bool SameIniName(std::string_view A, std::string_view B) {
-  return A.size() == B.size() &&
-         std::equal(A.begin(), A.end(), B.begin(), [](char a, char b) { return LowerAscii(a) == LowerAscii(b); });
+  return EqualsIgnoringAsciiCase(A, B);
 }
 
 bool TryParseWholeNumber(std::string_view Text, std::int32_t& Value) {
@@ -159,7 +148,7 @@ bool TryParseWholeNumber(std::string_view Text, std::int32_t& Value) {
 TIniReader::TIniReader(std::string_view Text) {
   TSection* current = nullptr;
   ForEachLine(Text, [&](std::string_view raw) {
-    const std::string_view line = Trim(raw);
+    const std::string_view line = TrimBlanks(raw);
     if (line.empty() || line.front() == ';') return;
     if (IsSectionLine(line)) {
       FSections.push_back(TSection{std::string(SectionName(line)), {}});
@@ -168,9 +157,9 @@ TIniReader::TIniReader(std::string_view Text) {
     }
     const size_t separator = line.find('=');
     if (current == nullptr || separator == std::string_view::npos) return;
-    const std::string_view key = Trim(line.substr(0, separator));
+    const std::string_view key = TrimBlanks(line.substr(0, separator));
     if (key.empty()) return;
-    current->Entries.push_back(TIniEntry{std::string(key), std::string(Trim(line.substr(separator + 1)))});
+    current->Entries.push_back(TIniEntry{std::string(key), std::string(TrimBlanks(line.substr(separator + 1)))});
   });
 }
 
@@ -199,9 +188,7 @@ std::vector<TIniEntry> TIniReader::ReadSectionValues(std::string_view Section) c
   // are looked up in a set, so reading it takes time in proportion to its size.
   std::unordered_set<std::string> seen;
   for (const TIniEntry& entry : section->Entries) {
-    std::string key = entry.Key;
-    std::transform(key.begin(), key.end(), key.begin(), LowerAscii);
-    if (seen.insert(std::move(key)).second) result.push_back(TIniEntry{entry.Key, std::string(Unquote(entry.Value))});
+    if (seen.insert(LowerCaseAscii(entry.Key)).second) result.push_back(TIniEntry{entry.Key, std::string(Unquote(entry.Value))});
   }
   return result;
 }
@@ -211,7 +198,7 @@ std::vector<TIniEntry> TIniReader::ReadSectionValues(std::string_view Section) c
 void TIniDocument::LoadFromText(std::string_view Text) {
   FSections.clear();
   ForEachLine(Text, [&](std::string_view raw) {
-    const std::string_view line = Trim(raw);
+    const std::string_view line = TrimBlanks(raw);
     if (line.empty() || line.front() == ';') return;
     if (IsSectionLine(line)) {
       FSections.push_back(TSection{std::string(SectionName(line)), {}});
@@ -224,8 +211,8 @@ void TIniDocument::LoadFromText(std::string_view Text) {
       stored.Key = std::string(line);
     } else {
       stored.IsEntry = true;
-      stored.Key = std::string(Trim(line.substr(0, separator)));
-      stored.Value = std::string(Trim(line.substr(separator + 1)));
+      stored.Key = std::string(TrimBlanks(line.substr(0, separator)));
+      stored.Value = std::string(TrimBlanks(line.substr(separator + 1)));
     }
     FSections.back().Lines.push_back(std::move(stored));
   });
@@ -275,11 +262,11 @@ std::vector<std::string> TIniDocument::ReadSectionLines(std::string_view Section
 }
 
 void TIniDocument::WriteString(std::string_view Section, std::string_view Key, std::string_view Value) {
-  const std::string key = WithoutLineBreaks(Trim(Key));
+  const std::string key = WithoutLineBreaks(TrimBlanks(Key));
   std::string value = WithoutLineBreaks(Value);
   TSection* section = FindSection(Section);
   if (section == nullptr) {
-    FSections.push_back(TSection{WithoutLineBreaks(Trim(Section)), {}});
+    FSections.push_back(TSection{WithoutLineBreaks(TrimBlanks(Section)), {}});
     section = &FSections.back();
   }
   for (TLine& line : section->Lines) {
@@ -299,7 +286,7 @@ void TIniDocument::RebuildSection(std::string_view Section, const std::vector<st
   EraseSection(Section);
   for (const std::string& line : Lines) {
     const size_t separator = line.find('=');
-    const std::string_view key = Trim(std::string_view(line).substr(0, separator));
+    const std::string_view key = TrimBlanks(std::string_view(line).substr(0, separator));
     // A blank line or one without a name names no entry.
     if (key.empty()) continue;
     std::string_view value;

@@ -127,6 +127,67 @@ std::string AsUtf8(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// How many bytes from text[i] on form one malformed part: the lead byte and
+// the continuation bytes a valid lead of its kind would have taken.
+std::size_t MalformedUtf8Length(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                              : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                                             : 1;
+  std::size_t taken = 1;
+  while (taken < length && i + taken < text.size() && (static_cast<unsigned char>(text[i + taken]) & 0xC0) == 0x80) {
+    ++taken;
+  }
+  return taken;
+}
+
+void AppendUtf16Unit(std::string& out, char32_t unit) {
+  out += static_cast<char>(unit & 0xFF);
+  out += static_cast<char>((unit >> 8) & 0xFF);
+}
+
+}  // namespace
+
+std::string Utf8WithReplacements(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t codePoint = 0;
+    const std::size_t length = DecodeUtf8Sequence(text, i, codePoint);
+    if (length == 0) {
+      AppendUtf8(out, 0xFFFD);
+      i += MalformedUtf8Length(text, i);
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToUtf16LE(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  ForEachUtf8(
+      text,
+      [&](char32_t codePoint, std::string_view) {
+        if (codePoint >= 0x10000) {
+          AppendUtf16Unit(out, 0xD800 + ((codePoint - 0x10000) >> 10));
+          AppendUtf16Unit(out, 0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+        } else {
+          AppendUtf16Unit(out, codePoint);
+        }
+        return true;
+      },
+      [&](char byte) {
+        AppendUtf16Unit(out, static_cast<unsigned char>(byte));
+        return true;
+      });
+  return out;
+}
+
 std::string Utf16LEToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -8,6 +8,7 @@
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uSettingsForm.h"
 #include "Tessmar_uText.h"
+#include "ucAsciiText.h"
 #include "ucFileContent.h"
 #include "ucIniFile.h"
 #include "ucPaths.h"
@@ -76,7 +77,7 @@ bool ParseBatchOptions(const std::vector<std::string>& arguments, TBatchOptions&
       options.AcceptPort443 = true;
       continue;
     }
-    if (ContainsText(name, "pass")) {
+    if (ContainsIgnoringAsciiCase(name, "pass")) {
       error = name + ": passwords are never taken from the command line; give them with --users FILE "
                      "(\"-\" for standard input) or in the [UserList] of the answers file";
       return false;
@@ -235,10 +236,10 @@ bool TConsoleUserInterface::Confirm(const std::string&) { return true; }
 
 bool TConsoleUserInterface::Ask(const std::string& text) {
   // The one question of a save sequence is whether port 443 may be used.
-  if (FAcceptPort443 && ContainsText(text, "port #443")) return true;
+  if (FAcceptPort443 && ContainsIgnoringAsciiCase(text, "port #443")) return true;
   FComplained = true;
   FErr << "error: " << TerminalText(text) << "\n(answered no";
-  if (ContainsText(text, "port #443")) FErr << "; --accept-port-443 answers yes";
+  if (ContainsIgnoringAsciiCase(text, "port #443")) FErr << "; --accept-port-443 answers yes";
   FErr << ")" << std::endl;
   return false;
 }

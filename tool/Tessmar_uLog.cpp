@@ -7,7 +7,7 @@
 
 #include "Tessmar_uDateTime.h"
 #include "ucPaths.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

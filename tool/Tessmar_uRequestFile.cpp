@@ -2,6 +2,7 @@
 
 #include "Tessmar_uProduct.h"
 #include "Tessmar_uText.h"
+#include "ucAsciiText.h"
 
 namespace kelvane {
 namespace {
@@ -111,13 +112,13 @@ std::string OpensslRequestArguments(const std::string& configPath, const std::st
 }
 
 bool CheckOpensslOutput(const std::string& output, std::string& message) {
-  if (ContainsText(output, "cannot execute the specified program")) {
+  if (ContainsIgnoringAsciiCase(output, "cannot execute the specified program")) {
     message = std::string("Openssl.exe could not run on this machine. Reinstalling the Microsoft Visual C++ 2008 "
                           "Redistributables from \r\n") +
               product::OpensslRuntimeAddress + "\r\nis likely to help.";
     return false;
   }
-  const size_t position = FindText(output, "error");
+  const size_t position = FindIgnoringAsciiCase(output, "error");
   if (position != std::string::npos) {
     message = "Sorry, openssl.exe was unable to generate a request for you. The error message is:\r\n\r\n" +
               output.substr(position) + "\r\n" + "\r\n" + "If problems persist, please email " +

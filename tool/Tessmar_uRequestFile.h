@@ -7,12 +7,11 @@
 #include <string>
 
 #include "Tessmar_uSettings.h"
+#include "ucKeyPassphrase.h"
 
 namespace kelvane {
 
 inline constexpr const char* RequestFileName = "request.safetodelete";
-// The passphrase of the private key, shared with the service.
-inline constexpr const char* KeyPassphrase = "plover";
 
 // The whole configuration text, every line ended by "\r\n".
 std::string BuildRequestConfiguration(const TSettingsFields& fields);

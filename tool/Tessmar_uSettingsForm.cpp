@@ -5,15 +5,17 @@
 
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uText.h"
+#include "ucAsciiText.h"
 
 namespace kelvane {
 namespace {
 
-// Characters of UTF-8 text: every byte that does not continue a sequence.
-bool StartsWithIgnoringCase(const std::string& text, const std::string& start) {
-  return text.size() > start.size() && UpperCaseAscii(text.substr(0, start.size())) == UpperCaseAscii(start);
+// The text starts with the scheme, in any case, and names something after it.
+bool HasAddressAfter(const std::string& text, std::string_view scheme) {
+  return text.size() > scheme.size() && StartsWithIgnoringAsciiCase(text, scheme);
 }
 
+// Characters of UTF-8 text: every byte that does not continue a sequence.
 size_t CharacterCount(const std::string& text) {
   size_t count = 0;
   for (char c : text) {
@@ -96,7 +98,7 @@ bool TSettingsFormLogic::ValidateSettings() {
   }
   if (!PingCommonName(fields)) return false;
   if (fields.Source == TCertificateSource::Acme) {
-    if (!StartsWithIgnoringCase(fields.AcmeDirectory, "https://")) {
+    if (!HasAddressAfter(fields.AcmeDirectory, "https://")) {
       ui.ShowMessage(TMessageKind::Error, std::string("Enter the https:// address of the ACME directory, e.g. ") +
                                               SuggestedAcmeDirectory + ".");
       return false;
@@ -104,7 +106,7 @@ bool TSettingsFormLogic::ValidateSettings() {
     // The subject fields below belong to a request, which ACME does not use.
     return true;
   }
-  if (fields.Source == TCertificateSource::Authority && !StartsWithIgnoringCase(fields.AuthorityURL, "http://")) {
+  if (fields.Source == TCertificateSource::Authority && !HasAddressAfter(fields.AuthorityURL, "http://")) {
     ui.ShowMessage(TMessageKind::Error,
                    "Enter the http:// address of your organisation's certificate authority in Authority URL, e.g. "
                    "http://ca.example.org:8080/certreq, or choose another source of the certificate.");

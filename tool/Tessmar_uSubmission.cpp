@@ -1,6 +1,8 @@
 #include "Tessmar_uSubmission.h"
 
 #include "Tessmar_uText.h"
+#include "ucAsciiText.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {
@@ -15,24 +17,6 @@ bool ParsePort(const std::string& text, std::uint16_t& port) {
   if (value > 65535) return false;
   port = static_cast<std::uint16_t>(value);
   return true;
-}
-
-void AppendUtf8(std::string& out, unsigned codePoint) {
-  if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    out += static_cast<char>(0xC0 | (codePoint >> 6));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    out += static_cast<char>(0xE0 | (codePoint >> 12));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (codePoint >> 18));
-    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
 }
 
 }  // namespace
@@ -78,28 +62,14 @@ bool ExtractCertificate(const std::string& response, std::string& certificate, s
     certificate = DecodeCertificateText(response.substr(begin));
     return true;
   }
-  const size_t error = FindText(response, "error");
+  const size_t error = FindIgnoringAsciiCase(response, "error");
   quoted = error == std::string::npos ? response : response.substr(error);
   return false;
 }
 
 std::string TextFromFileBytes(const std::string& bytes) {
   if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
-  if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) {
-    std::string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      unsigned unit = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-      if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-        const unsigned low = static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
-        if (low >= 0xDC00 && low < 0xE000) {
-          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-          i += 2;
-        }
-      }
-      AppendUtf8(text, unit);
-    }
-    return text;
-  }
+  if (bytes.starts_with(Utf16LEByteOrderMark)) return Utf16LEToUtf8(std::string_view(bytes).substr(2));
   return bytes;
 }
 

@@ -1,30 +1,17 @@
 #include "KMX_uSSL.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 
+#include "ucAsciiText.h"
 #include "ucPaths.h"
 #include "ucSharedLibrary.h"
 
 namespace kelvane {
 namespace {
 
-bool ContainsIgnoringCase(std::string_view text, std::string_view phrase) {
-  auto it = std::search(text.begin(), text.end(), phrase.begin(), phrase.end(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  });
-  return it != text.end();
-}
-
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
 
 std::string WithoutBlanks(std::string_view text) {
   std::string result;
@@ -91,7 +78,7 @@ bool TCertificateChecks::CheckCert(std::string_view certFile) {
   const TProcessStatus status = RunOpenSSL("CheckCert", "x509 -in " + Quoted(path) + " -noout -subject", output, true);
   // openssl 3 writes "Unable to load certificate"; older builds wrote it in
   // lower case. The exit status settles what the phrase may miss.
-  return status.Succeeded() && !output.empty() && !ContainsIgnoringCase(output, "unable to load certificate");
+  return status.Succeeded() && !output.empty() && !ContainsIgnoringAsciiCase(output, "unable to load certificate");
 }
 
 bool TCertificateChecks::CheckKey(std::string_view keyFile, std::string_view passphrase) {
@@ -102,8 +89,8 @@ bool TCertificateChecks::CheckKey(std::string_view keyFile, std::string_view pas
       "CheckKey", "rsa -in " + Quoted(path) + " -noout -passin pass:" + std::string(passphrase), output, true);
   // openssl 3 prints nothing when the key opens, so the exit status decides;
   // the phrases catch a build that fails but still exits with 0.
-  return status.Succeeded() && !ContainsIgnoringCase(output, "unable to load key") &&
-         !ContainsIgnoringCase(output, "could not read private key");
+  return status.Succeeded() && !ContainsIgnoringAsciiCase(output, "unable to load key") &&
+         !ContainsIgnoringAsciiCase(output, "could not read private key");
 }
 
 bool TCertificateChecks::GetCertValues(std::string_view certFile, TimePoint& notBefore, TimePoint& notAfter,
@@ -112,7 +99,7 @@ bool TCertificateChecks::GetCertValues(std::string_view certFile, TimePoint& not
   if (!FileExists(path)) return false;
   std::string output;
   const TProcessStatus status = RunOpenSSL("GetCertValues", "x509 -in " + Quoted(path) + " -noout -text", output, true);
-  if (!status.Succeeded() || output.empty() || ContainsIgnoringCase(output, "unable to load certificate")) return false;
+  if (!status.Succeeded() || output.empty() || ContainsIgnoringAsciiCase(output, "unable to load certificate")) return false;
   if (!ExtractCommonName(output, commonName)) return false;
   return ReadCertDate(output, "Not Before:", notBefore) && ReadCertDate(output, "Not After :", notAfter);
 }
@@ -176,7 +163,7 @@ bool ReadCertDate(std::string_view output, std::string_view label, TimePoint& da
   const bool ok = text.size() >= 15 && month != std::end(months) &&
                   ParseNumber(WithoutBlanks(text.substr(3, 4)), day) && text[9] == ':' && text[12] == ':' &&
                   ParseNumber(text.substr(7, 2), hour) && ParseNumber(text.substr(10, 2), minute) &&
-                  ParseNumber(text.substr(13, 2), second) && ParseNumber(Trim(text.substr(15)), year) &&
+                  ParseNumber(text.substr(13, 2), second) && ParseNumber(TrimBlanks(text.substr(15)), year) &&
                   TryEncodeUtc(year, static_cast<int>(month - std::begin(months)) + 1, day, hour, minute, second, date);
   if (!ok) throw ECertDateError("'" + shown + "' is not a valid date and time");
   return true;

@@ -13,7 +13,6 @@
 #include "ucIpConfig.h"
 #include "ucPaths.h"
 #include "ucText.h"
-#include "ucUtf16.h"
 
 namespace kelvane {
 namespace {

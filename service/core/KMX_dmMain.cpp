@@ -12,6 +12,8 @@
 #include "KMX_uMemoryStock.h"
 #include "KMX_uSSL.h"
 #include "Vardex_uConfig.h"
+#include "ucAsciiText.h"
+#include "ucKeyPassphrase.h"
 #include "ucFileContent.h"
 #include "ucPaths.h"
 #include "ucPower.h"
@@ -45,11 +47,6 @@ const std::string KeyName = CertFolder + "WSSkey.pem";
 // The TLS libraries the listener runs on, named in the start-failure report.
 constexpr const char* SSLLibrary = "libssl.so.3";
 constexpr const char* CryptoLibrary = "libcrypto.so.3";
-
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Format(const char* pattern, const std::string& a) {
   std::string result = pattern;
@@ -233,7 +230,7 @@ void TdmMain::RunStartSteps(bool& Started, std::string& ErrorText) {
       certificateName.empty() &&
       CertificateFileNamesHost(ResolvePath(ApplicationFolderPath + CertificateName), Config->FCommonName);
   if (namedInAltName) HTML->SetCommonName(Config->FCommonName);
-  if (!namedInAltName && (certificateName.empty() || LowerCase(certificateName) != LowerCase(Config->FCommonName))) {
+  if (!namedInAltName && (certificateName.empty() || !EqualsIgnoringAsciiCase(certificateName, Config->FCommonName))) {
     ErrorText = Format("Fatal error: Common Name in WSScert.pem (\"%s\") does not match Common Name in vardex.cfg (\"%s\").",
                        certificateName, Config->FCommonName);
     FLog->WriteError(ErrorText);
@@ -520,7 +517,7 @@ void TdmMain::HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& R
     }
     if (Request.Document == "/favicon.ico") return;
     const std::string loginRequest = Config->FLoginRequest.Get();
-    if (LowerCase(Request.Document) == "/" + LowerCase(loginRequest)) {
+    if (EqualsIgnoringAsciiCase(Request.Document, "/" + loginRequest)) {
       Response.Body = HTML->GetLoginPage("Result_" + loginRequest);
       return;
     }

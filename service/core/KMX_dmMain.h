@@ -28,10 +28,6 @@ class TLoginThrottle;
 class TMemoryStock;
 class TTOTPVerifier;
 
-// The passphrase of the service's private key, shared with the tool that
-// creates the key.
-inline constexpr char KeyPassphrase[] = "plover";
-
 class TdmMain final : public TErrorHandler {
  public:
   // Timers run on `loop`; reboot and shutdown go through `power`. The

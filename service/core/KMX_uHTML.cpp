@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ucPaths.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {
@@ -28,108 +29,21 @@ constexpr std::string_view ShutdownButton =
 // Template decoding. Whatever the file's encoding, the result is ISO-8859-1
 // text, with HTML character references for what ISO-8859-1 cannot hold.
 
-constexpr char32_t ReplacementCharacter = 0xFFFD;
-
-void AppendLatin1(std::string& out, char32_t codePoint) {
-  if (codePoint <= 0xFF) {
-    out += static_cast<char>(codePoint);
-  } else {
-    out += "&#";
-    out += std::to_string(static_cast<unsigned long>(codePoint));
-    out += ';';
-  }
-}
-
-// Code page 1252 differs from ISO-8859-1 only in 0x80..0x9F. The five bytes
-// that code page leaves undefined map to the control characters of the same
-// value, as Windows maps them.
-constexpr char16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::string DecodeCp1252(std::string_view bytes) {
+// Well-formed UTF-8 (what the shared conversions make) as ISO-8859-1.
+std::string Utf8ToLatin1(std::string_view text) {
   std::string out;
-  out.reserve(bytes.size());
-  for (char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 && byte <= 0x9F) {
-      AppendLatin1(out, Cp1252High[byte - 0x80]);
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t codePoint = 0xFFFD;
+    const std::size_t length = DecodeUtf8Sequence(text, i, codePoint);
+    if (codePoint <= 0xFF) {
+      out += static_cast<char>(codePoint);
     } else {
-      out += c;
+      out += "&#";
+      out += std::to_string(static_cast<unsigned long>(codePoint));
+      out += ';';
     }
-  }
-  return out;
-}
-
-// Little-endian UTF-16 without its mark; an odd last byte is ignored. A lone
-// surrogate becomes U+FFFD.
-std::string DecodeUtf16Le(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() / 2);
-  const size_t units = bytes.size() / 2;
-  auto unitAt = [&](size_t i) {
-    return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  };
-  for (size_t i = 0; i < units; ++i) {
-    const char16_t unit = unitAt(i);
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
-      const char16_t low = unitAt(i + 1);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendLatin1(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    AppendLatin1(out, unit >= 0xD800 && unit <= 0xDFFF ? ReplacementCharacter : unit);
-  }
-  return out;
-}
-
-// UTF-8 without its mark. Each malformed sequence (stray continuation byte,
-// truncated, overlong, surrogate, beyond U+10FFFF) becomes one U+FFFD.
-std::string DecodeUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    char32_t codePoint = 0;
-    char32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, codePoint = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, codePoint = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, codePoint = lead & 0x07, minimum = 0x10000;
-    }
-    size_t consumed = 1;
-    bool valid = length != 0;
-    while (valid && consumed < length) {
-      if (i + consumed >= bytes.size()) {
-        valid = false;
-        break;
-      }
-      const auto next = static_cast<unsigned char>(bytes[i + consumed]);
-      if ((next & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      codePoint = (codePoint << 6) | (next & 0x3F);
-      ++consumed;
-    }
-    if (valid && (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) {
-      valid = false;
-    }
-    AppendLatin1(out, valid ? codePoint : ReplacementCharacter);
-    i += consumed;
+    i += length == 0 ? 1 : length;
   }
   return out;
 }
@@ -294,9 +208,9 @@ bool ReadTemplateFile(const std::string& path, std::string& content, std::string
 std::string DecodeTemplate(std::string_view raw) {
   // A file that holds nothing but the UTF-16 mark is an empty template (as an
   // editor saves an empty "Unicode" file), not two code page 1252 letters.
-  if (raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE') return DecodeUtf16Le(raw.substr(2));
-  if (raw.size() >= 3 && raw[0] == '\xEF' && raw[1] == '\xBB' && raw[2] == '\xBF') return DecodeUtf8(raw.substr(3));
-  return DecodeCp1252(raw);
+  if (raw.starts_with(Utf16LEByteOrderMark)) return Utf8ToLatin1(Utf16LEToUtf8(raw.substr(2)));
+  if (raw.starts_with("\xEF\xBB\xBF")) return Utf8ToLatin1(Utf8WithReplacements(raw.substr(3)));
+  return Utf8ToLatin1(Cp1252ToUtf8(raw));
 }
 
 // ---------------------------------------------------------------------------

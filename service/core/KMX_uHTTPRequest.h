@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "ucURLEncoding.h"
+
 namespace kelvane {
 
 enum class THTTPMethod { Head, Get, Post };
@@ -23,7 +25,7 @@ struct THTTPRequest {
   std::string Query;
   // The fields of an url-encoded form body followed by those of the query
   // string, decoded, in the order they came.
-  std::vector<std::pair<std::string, std::string>> Fields;
+  TFormFields Fields;
   // The peer's IP address as text.
   std::string PeerAddress;
   // Header fields the cross-site check needs; empty when absent.
@@ -60,14 +62,6 @@ struct THTTPResponse {
 // no-referrer policy). A request without these headers (a script, curl) is
 // not cross-site.
 bool IsCrossSiteRequest(const THTTPRequest& request);
-
-// Decodes %XX escapes; with `plusIsBlank` also turns "+" into a blank. An
-// escape that is not followed by two hexadecimal digits is kept as it stands.
-std::string DecodeURLComponent(std::string_view text, bool plusIsBlank);
-
-// Appends the name/value pairs of an url-encoded text ("a=1&b=2") to `fields`.
-// Empty segments are skipped; a segment without "=" is a name with an empty value.
-void ParseURLEncodedFields(std::string_view text, std::vector<std::pair<std::string, std::string>>& fields);
 
 // True when a Content-Type header value names an url-encoded form
 // ("application/x-www-form-urlencoded", any case, parameters ignored).

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "ucAsciiText.h"
 #include "ucPaths.h"
 #include "ucText.h"
 
@@ -17,19 +18,6 @@ constexpr std::string_view HistoryPrefix = "History_";
 constexpr std::string_view LogExtension = ".log";
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
-
-bool LessIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return static_cast<unsigned char>(AsciiLower(x)) < static_cast<unsigned char>(AsciiLower(y));
-  });
-}
 
 bool IsHistoryFileName(std::string_view name) {
   return name.size() >= HistoryPrefix.size() + LogExtension.size() &&
@@ -265,7 +253,7 @@ std::string TLog::GetSecurityNote(std::string_view userName) {
   }
 
   // The names carry the date as yyyy-mm-dd, so name order is time order.
-  std::sort(names.begin(), names.end(), LessIgnoringAsciiCase);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoringAsciiCase(a, b); });
   for (auto name = names.rbegin(); name != names.rend(); ++name) {
     const std::string timeStamp = FindLastUsage(folder + *name, userName);
     if (!timeStamp.empty()) return "Prior usage was on " + timeStamp + ".";

@@ -3,21 +3,13 @@
 #include "AppRoleListener.h"
 #include "AppRoleMutex.h"
 #include "ucAppRoleChannel.h"
+#include "ucAsciiText.h"
 #include "ucNamedMutex.h"
 
 namespace kelvane {
 namespace {
 
 constexpr int HighestNumber = 255;
-
-std::string Trim(const std::string& text) {
-  const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && isBlank(text[begin])) ++begin;
-  while (end > begin && isBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 }  // namespace
 
@@ -45,7 +37,7 @@ std::string TAppRole::PipeName(const std::string& ID, int Number) {
 }
 
 void TAppRole::SetAppID(const std::string& Value) {
-  const std::string value = Trim(Value);
+  const std::string value(TrimBlanks(Value));
   if (value == FAppID) return;
   Release();
   FAppID = value;

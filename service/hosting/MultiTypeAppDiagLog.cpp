@@ -7,7 +7,7 @@
 
 #include "ucNamedMutex.h"
 #include "ucPaths.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

@@ -5,43 +5,6 @@
 namespace kelvane {
 namespace {
 
-using TFields = std::vector<std::pair<std::string, std::string>>;
-
-TEST(KMX_uHTTPRequest, DecodesEscapesAndKeepsBrokenOnesAsTheyStand) {
-  struct TCase {
-    const char* Text;
-    bool PlusIsBlank;
-    std::string Expected;
-  };
-  const TCase cases[] = {
-      {"a%20b+c", true, "a b c"},
-      {"a%20b+c", false, "a b+c"},
-      {"%41%6a%4A", true, "AjJ"},
-      {"100%", true, "100%"},
-      {"%4", true, "%4"},
-      {"%zz%4g", true, "%zz%4g"},
-      {"%%41", true, "%A"},
-      {"nul%00byte", true, std::string("nul\0byte", 8)},
-      {"%E9t%E9", true, "\xE9t\xE9"},
-  };
-  for (const TCase& c : cases) {
-    EXPECT_EQ(DecodeURLComponent(c.Text, c.PlusIsBlank), c.Expected) << c.Text;
-  }
-}
-
-TEST(KMX_uHTTPRequest, ParsesFieldsInOrderAndSkipsEmptySegments) {
-  TFields fields;
-  ParseURLEncodedFields("UserName=a+b&&Password=p%26q=r&flag&=empty&Action=", fields);
-  EXPECT_EQ(fields, (TFields{{"UserName", "a b"}, {"Password", "p&q=r"}, {"flag", ""}, {"", "empty"}, {"Action", ""}}));
-}
-
-TEST(KMX_uHTTPRequest, FieldLookupIgnoresCaseAndTakesTheFirstOccurrence) {
-  THTTPRequest request;
-  request.Fields = {{"username", "body"}, {"Action", "Reboot"}, {"UserName", "query"}};
-  EXPECT_EQ(request.Field("USERNAME"), "body");
-  EXPECT_EQ(request.Field("action"), "Reboot");
-  EXPECT_EQ(request.Field("Password"), "");
-}
 
 TEST(KMX_uHTTPRequest, RecognisesTheFormContentType) {
   EXPECT_TRUE(IsURLEncodedForm("application/x-www-form-urlencoded"));

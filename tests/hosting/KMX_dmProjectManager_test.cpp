@@ -17,7 +17,7 @@
 #include "TempDir.h"
 #include "ucEventLoop.h"
 #include "ucPaths.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

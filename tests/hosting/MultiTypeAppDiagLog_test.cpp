@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "TempDir.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

@@ -11,7 +11,7 @@
 #include "TempDir.h"
 #include "ucEventLoop.h"
 #include "ucPaths.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

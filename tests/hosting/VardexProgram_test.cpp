@@ -14,7 +14,7 @@
 #include "MultiTypeAppDiagLog.h"
 #include "TempDir.h"
 #include "ucPaths.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

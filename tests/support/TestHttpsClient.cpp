@@ -16,6 +16,8 @@
 #include <csignal>
 #include <memory>
 
+#include "ucAsciiText.h"
+
 namespace kelvane::testing {
 namespace {
 
@@ -58,16 +60,6 @@ std::string OpenSSLErrors() {
   return text;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 void ParseAnswer(const std::string& raw, THttpsReply& reply) {
   const std::size_t end = raw.find("\r\n\r\n");
   if (raw.compare(0, 5, "HTTP/") != 0 || end == std::string::npos) {
@@ -89,7 +81,7 @@ std::string THttpsReply::Header(std::string_view name) const {
     const std::size_t end = Head.find("\r\n", start);
     const std::string_view line = std::string_view(Head).substr(start, end == std::string::npos ? end : end - start);
     const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos && EqualsIgnoringCase(line.substr(0, colon), name)) {
+    if (colon != std::string_view::npos && EqualsIgnoringAsciiCase(line.substr(0, colon), name)) {
       std::string_view value = line.substr(colon + 1);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
       return std::string(value);

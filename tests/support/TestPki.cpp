@@ -68,11 +68,11 @@ class TPkiCache {
 
   // The key file encrypted with `passphrase` (or plain when empty).
   std::string KeyFile(const std::string& passphrase) {
-    if (passphrase == TestKeyPassphrase) return Path("server.key");
+    if (passphrase == KeyPassphrase) return Path("server.key");
     const std::string name = "server-" + std::to_string(FKeys.size()) + ".key";
     auto [it, added] = FKeys.emplace(passphrase, name);
     if (added) {
-      std::string command = "openssl pkey -in " + Quote(Path("server.key")) + " -passin pass:" + TestKeyPassphrase +
+      std::string command = "openssl pkey -in " + Quote(Path("server.key")) + " -passin pass:" + KeyPassphrase +
                             " -out " + Quote(Path(name));
       if (!passphrase.empty()) command += " -aes256 -passout " + Quote("pass:" + passphrase);
       Run(command);
@@ -95,7 +95,7 @@ class TPkiCache {
     const std::string extensionFile = FWork.WriteFile(it->second + ".ext", extensions);
     const std::string request = Path(it->second + ".csr");
     Run("openssl req -new -config " + Quote(FConfig) + " -key " + Quote(Path("server.key")) + " -passin pass:" +
-        TestKeyPassphrase + " -subj " + Quote(options.Subject) + " -out " + Quote(request));
+        KeyPassphrase + " -subj " + Quote(options.Subject) + " -out " + Quote(request));
     Run("openssl x509 -req -in " + Quote(request) + " -CA " + Quote(Path(authority + ".pem")) + " -CAkey " +
         Quote(Path(authority + ".key")) + " -set_serial " + std::to_string(++FSerial) + " -days " +
         std::to_string(options.Days) + " -sha256 -extfile " + Quote(extensionFile) + " -extensions server -out " +
@@ -107,7 +107,7 @@ class TPkiCache {
   void MakeKeys(const std::string& folder) const {
     MakeRoot(folder, "root", "/O=Kelvane Test/CN=Kelvane Test Root");
     MakeRoot(folder, "foreign", "/O=Elsewhere Test/CN=Elsewhere Test Root");
-    Run("openssl genrsa -aes256 -passout pass:" + std::string(TestKeyPassphrase) + " -out " +
+    Run("openssl genrsa -aes256 -passout pass:" + std::string(KeyPassphrase) + " -out " +
         Quote(folder + "server.key") + " 2048");
   }
 

@@ -2,11 +2,14 @@
 
 // Certificates and keys for tests, made with the real openssl program: a root
 // certificate "CAcert.pem", a server certificate "WSScert.pem" signed by it
-// and the server's private key "WSSkey.pem", encrypted with "plover".
+// and the server's private key "WSSkey.pem", encrypted with the service's own passphrase
+// (ucKeyPassphrase).
 // The RSA keys are generated once per test process and reused; certificates
 // are made once per set of options.
 
 #include <string>
+
+#include "ucKeyPassphrase.h"
 
 namespace kelvane::testing {
 
@@ -18,7 +21,7 @@ struct TTestPkiOptions {
   // Sign the server certificate with another authority than CAcert.pem.
   bool ForeignAuthority = false;
   // The passphrase "WSSkey.pem" is encrypted with; empty writes it unencrypted.
-  std::string KeyPassphrase = "plover";
+  std::string KeyPassphrase = kelvane::KeyPassphrase;
   int Days = 365;
 };
 
@@ -31,8 +34,5 @@ struct TTestPkiFiles {
 // Writes the three files into `folder` (made when missing; a trailing "/" is
 // optional). Throws std::runtime_error when openssl fails.
 TTestPkiFiles WriteTestPki(const std::string& folder, const TTestPkiOptions& options = {});
-
-// The passphrase of the default key.
-inline constexpr char TestKeyPassphrase[] = "plover";
 
 }  // namespace kelvane::testing

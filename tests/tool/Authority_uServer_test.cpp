@@ -5,7 +5,6 @@
 #include <cctype>
 #include <filesystem>
 
-#include "Authority_uForm.h"
 #include "TempDir.h"
 #include "Tessmar_uCertificateChain.h"
 #include "Tessmar_uSubmission.h"
@@ -39,15 +38,6 @@ std::string FormEncode(const std::string& text) {
     }
   }
   return out;
-}
-
-TEST(Authority_uForm, DecodesFormBodies) {
-  EXPECT_EQ(UrlDecode("a+b%3D%2bc%zz%4"), "a b=+c%zz%4");
-  const auto fields = ParseFormBody("CertReq=x%7B%2A%7Dy&LocalNow=45356%2E5&empty=&flag&CertReq=second");
-  EXPECT_EQ(fields.at("CertReq"), "x{*}y") << "the first occurrence counts";
-  EXPECT_EQ(fields.at("LocalNow"), "45356.5");
-  EXPECT_EQ(fields.at("empty"), "");
-  EXPECT_EQ(fields.at("flag"), "");
 }
 
 class Authority : public ::testing::Test {

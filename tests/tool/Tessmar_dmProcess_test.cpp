@@ -23,7 +23,7 @@
 #include "ucPaths.h"
 #include "ucPipe.h"
 #include "ucVersionInfo.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {

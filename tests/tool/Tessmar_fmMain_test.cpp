@@ -31,7 +31,7 @@
 #include "Tessmar_uQtUserInterface.h"
 #include "Tessmar_uToolWindows.h"
 #include "ToolInstallation.h"
-#include "ucUtf16.h"
+#include "ucText.h"
 
 // Fontconfig keeps a cache for the life of the process and frees it never.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -10,10 +10,10 @@
 #include <csignal>
 #include <thread>
 
-#include "Authority_uForm.h"
 #include "Tessmar_uCertificateChain.h"
 #include "Tessmar_uSubmission.h"
 #include "ucFileContent.h"
+#include "ucURLEncoding.h"
 
 namespace kelvane {
 namespace {
@@ -30,11 +30,8 @@ constexpr std::size_t MaxRootFileSize = 1024 * 1024;
 TAuthorityAnswer Refusal(int status, const std::string& reason) { return {status, "error: " + reason + "\r\n"}; }
 
 // One line about a submission: the outcome and the fields besides the request.
-std::string LogLine(const std::map<std::string, std::string>& fields, const std::string& outcome) {
-  const auto field = [&](const char* name) {
-    const auto found = fields.find(name);
-    return found == fields.end() ? std::string() : found->second;
-  };
+std::string LogLine(const TFormFields& fields, const std::string& outcome) {
+  const auto field = [&](const char* name) { return FirstFieldValue(fields, name); };
   return outcome + " UserEMail=" + field("UserEMail") + " LocalNow=" + field("LocalNow") +
          " LocalTimeZoneBias=" + field("LocalTimeZoneBias");
 }
@@ -94,13 +91,14 @@ TAuthorityAnswer TAuthority::Answer(const std::string& method, const std::string
   const std::string path = target.substr(0, target.find('?'));
   if (path != FPath) return Refusal(404, "there is no certificate authority at " + path);
   if (method != "POST") return Refusal(405, "certificate requests are posted");
-  const auto fields = ParseFormBody(body);
-  const auto request = fields.find("CertReq");
-  if (request == fields.end() || request->second.empty()) return Refusal(400, "the field CertReq is missing");
+  TFormFields fields;
+  ParseURLEncodedFields(body, fields);
+  const std::string request = FirstFieldValue(fields, "CertReq");
+  if (request.empty()) return Refusal(400, "the field CertReq is missing");
 
   std::string certificate;
   std::string error;
-  if (!FSigner.Sign(DecodeCertificateText(request->second), certificate, error)) {
+  if (!FSigner.Sign(DecodeCertificateText(request), certificate, error)) {
     if (OnLog) OnLog(LogLine(fields, "refused"));
     return {422, error + "\r\n"};
   }
