@@ -2,20 +2,19 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/capability.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <utmpx.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
-extern char** environ;
+#include "ucProcess.h"
 
 namespace kelvane {
 namespace {
@@ -68,25 +67,19 @@ void WriteToLoggedInTerminals(const std::string& text) {
 }
 
 // Runs systemctl; true when it accepted the request within the time given.
+// What it says on failure goes to standard error, the service's journal.
 bool AskSystemd(TPowerAction action) {
-  char program[] = "systemctl";
-  char verb[16];
-  std::strcpy(verb, action == TPowerAction::Shutdown ? "poweroff" : "reboot");
-  char force[] = "--force";
-  char* argv[] = {program, verb, force, nullptr};
-  pid_t child = 0;
-  if (::posix_spawnp(&child, program, nullptr, nullptr, argv, environ) != 0) return false;
-  const auto deadline = std::chrono::steady_clock::now() + SystemctlAnswerTime;
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (done < 0 || std::chrono::steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(50ms);
+  TProcessRun run;
+  try {
+    run = RunProgram("systemctl", {action == TPowerAction::Shutdown ? "poweroff" : "reboot", "--force"}, {},
+                     SystemctlAnswerTime);
+  } catch (const std::system_error&) {
+    return false;
   }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
-  return false;
+  if (!run.Status.Succeeded() && !run.Output.empty()) {
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, run.Output.data(), run.Output.size());
+  }
+  return run.Status.Succeeded();
 }
 
 void LetTerminationSignalEndTheProcess() {

@@ -1,13 +1,15 @@
 #pragma once
 
-// Runs a console program to its end and collects everything it prints.
-// The program gets no input (standard input reads as empty), and its
+// Runs a console program to its end and collects everything it prints. Every
+// program the two programs start (openssl, ping, systemctl) goes through
+// here. The program gets no input (standard input reads as empty), and its
 // standard output and standard error go into one pipe, so the collected text
 // holds both in the order they were written.
 
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvane {
 
@@ -34,15 +36,22 @@ struct TProcessRun {
   std::string Output;  // everything written, up to the end or up to the time-out
 };
 
-// Starts the program of `CommandLine` (split as ucCommandLine.h describes; a
-// program name without a path separator is looked up on PATH) in the caller's
-// folder and environment, and waits until it has ended and its output is
-// closed. When that takes longer than `TimeOut`, the program and every
-// process it started in its process group are killed, and the run ends as
-// TimedOut with the output read so far. A time-out of zero or less (or of a
-// century and more) waits without limit.
+// Starts `Program` with `Arguments` (each one word, passed as it stands) in
+// `WorkingFolder` (the caller's own when empty) with the caller's environment,
+// and waits until it has ended and its output is closed. A program name
+// without a path separator is looked up on PATH; a relative path is taken
+// from the caller's folder. When the run takes longer than `TimeOut`, the
+// program and every process it started in its process group are killed, and
+// the run ends as TimedOut with the output read so far. A time-out of zero or
+// less (or of a century and more) waits without limit.
 // Throws std::system_error when the pipe cannot be created; a program that
-// cannot be started is reported through StartError, not thrown.
-TProcessRun RunProcess(std::string_view CommandLine, std::chrono::milliseconds TimeOut);
+// cannot be started (a working folder that cannot be entered included) is
+// reported through StartError, not thrown.
+TProcessRun RunProgram(const std::string& Program, const std::vector<std::string>& Arguments,
+                       const std::string& WorkingFolder, std::chrono::milliseconds TimeOut);
+
+// RunProgram for a whole command line, split as ucCommandLine.h describes.
+TProcessRun RunProcess(std::string_view CommandLine, std::chrono::milliseconds TimeOut,
+                       const std::string& WorkingFolder = {});
 
 }  // namespace kelvane

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -74,9 +75,13 @@ class TSpawnFileActions {
   TSpawnFileActions& operator=(const TSpawnFileActions&) = delete;
 
   // Standard input from the null device, standard output and standard error
-  // into the pipe, and no other descriptor of this process in the child.
-  int WireStandardHandles(int PipeWriteEnd) {
+  // into the pipe, and no other descriptor of this process in the child,
+  // which starts in `Folder` unless that is empty.
+  int Prepare(int PipeWriteEnd, const std::string& Folder) {
     if (FError != 0) return FError;
+    if (!Folder.empty()) {
+      if (int e = ::posix_spawn_file_actions_addchdir_np(&FActions, Folder.c_str())) return e;
+    }
     if (int e = ::posix_spawn_file_actions_addopen(&FActions, 0, "/dev/null", O_RDONLY, 0)) return e;
     if (int e = ::posix_spawn_file_actions_adddup2(&FActions, PipeWriteEnd, 1)) return e;
     if (int e = ::posix_spawn_file_actions_adddup2(&FActions, PipeWriteEnd, 2)) return e;
@@ -220,7 +225,15 @@ int MillisecondsUntil(SteadyClock::time_point Deadline) {
 
 }  // namespace
 
-TProcessRun RunProcess(std::string_view CommandLine, std::chrono::milliseconds TimeOut) {
+TProcessRun RunProcess(std::string_view CommandLine, std::chrono::milliseconds TimeOut,
+                       const std::string& WorkingFolder) {
+  const TCommandLine line =
+      SplitCommandLine(CommandLine, [](const std::string& Program) { return !FindProgram(Program).empty(); });
+  return RunProgram(line.Program, line.Arguments, WorkingFolder, TimeOut);
+}
+
+TProcessRun RunProgram(const std::string& Program, const std::vector<std::string>& Arguments,
+                       const std::string& WorkingFolder, std::chrono::milliseconds TimeOut) {
   TProcessRun run;
 
   int ends[2];
@@ -230,22 +243,26 @@ TProcessRun RunProcess(std::string_view CommandLine, std::chrono::milliseconds T
   readEnd.MoveAboveStandardHandles();
   writeEnd.MoveAboveStandardHandles();
 
-  const TCommandLine line =
-      SplitCommandLine(CommandLine, [](const std::string& Program) { return !FindProgram(Program).empty(); });
-  std::string file = FindProgram(line.Program);
+  std::string file = FindProgram(Program);
   if (file.empty()) {
-    if (line.Program.find('/') == std::string::npos) {
+    if (Program.find('/') == std::string::npos) {
       run.StartError = ENOENT;
       return run;
     }
     // Let the system say why this path cannot be run.
-    file = line.Program;
+    file = Program;
+  }
+  // The child enters its working folder before it executes the file: a
+  // relative path must name the file from here, as it was looked up.
+  if (!WorkingFolder.empty() && file.front() != '/') {
+    std::error_code ignored;
+    file = std::filesystem::absolute(file, ignored).string();
   }
 
   std::vector<std::string> words;
-  words.reserve(line.Arguments.size() + 1);
-  words.push_back(line.Program);
-  words.insert(words.end(), line.Arguments.begin(), line.Arguments.end());
+  words.reserve(Arguments.size() + 1);
+  words.push_back(Program);
+  words.insert(words.end(), Arguments.begin(), Arguments.end());
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(word.data());
@@ -253,7 +270,7 @@ TProcessRun RunProcess(std::string_view CommandLine, std::chrono::milliseconds T
 
   TSpawnFileActions actions;
   TSpawnAttributes attributes;
-  if (int e = actions.WireStandardHandles(writeEnd.Get())) {
+  if (int e = actions.Prepare(writeEnd.Get(), WorkingFolder)) {
     run.StartError = e;
     return run;
   }

@@ -1,19 +1,16 @@
 #include "ucSystemd.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
-extern char** environ;
+#include "ucProcess.h"
 
 namespace kelvane {
 
@@ -47,50 +44,29 @@ bool SystemdIsRunning() {
 
 bool RunSystemctl(const std::vector<std::string>& arguments, std::string& error) {
   error.clear();
-  int output[2];
-  if (::pipe2(output, O_CLOEXEC) != 0) {
-    error = std::string("cannot run systemctl: ") + std::strerror(errno);
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-  ::posix_spawn_file_actions_adddup2(&actions, output[1], 2);
-
-  std::vector<std::string> words {"systemctl"};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  pid_t child = 0;
-  const int spawnError = ::posix_spawnp(&child, "systemctl", &actions, nullptr, argv.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::close(output[1]);
-  if (spawnError != 0) {
-    ::close(output[0]);
-    error = std::string("cannot run systemctl: ") + std::strerror(spawnError);
-    return false;
-  }
-  std::string text;
-  char buffer[512];
-  for (;;) {
-    const ssize_t got = ::read(output[0], buffer, sizeof buffer);
-    if (got > 0) {
-      text.append(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  ::close(output[0]);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   std::string command = "systemctl";
   for (const std::string& argument : arguments) command += " " + argument;
+  TProcessRun run;
+  try {
+    run = RunProgram("systemctl", arguments, {}, SystemctlTimeOut);
+  } catch (const std::system_error& e) {
+    error = "cannot run systemctl: " + std::string(e.what());
+    return false;
+  }
+  switch (run.Status.End) {
+    case TProcessEnd::NotStarted:
+      error = "cannot run systemctl: " + std::string(std::strerror(run.StartError));
+      return false;
+    case TProcessEnd::TimedOut:
+      error = command + " did not end within " + std::to_string(SystemctlTimeOut.count()) + " seconds";
+      return false;
+    case TProcessEnd::Exited:
+    case TProcessEnd::Signalled:
+      break;
+  }
+  if (run.Status.Succeeded()) return true;
+  std::string text = std::move(run.Output);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   error = command + " failed" + (text.empty() ? std::string() : ": " + text);
   return false;
 }

@@ -6,12 +6,12 @@
 namespace kelvane {
 
 TProcessStatus RunConsoleCommand(const std::string& CommandLine, std::int32_t& ErrorCode, std::string& Output,
-                                 std::chrono::milliseconds TimeOut) {
+                                 std::chrono::milliseconds TimeOut, const std::string& WorkingFolder) {
   ErrorCode = 0;
   Output.clear();
   TProcessRun run;
   try {
-    run = RunProcess(CommandLine, TimeOut);
+    run = RunProcess(CommandLine, TimeOut, WorkingFolder);
   } catch (const std::system_error& e) {
     std::string message = "Error building the pipe";
     if (e.code().value() != 0) message += "\r\n" + std::to_string(e.code().value()) + ": " + e.code().message();

@@ -23,7 +23,8 @@ class EPipeError : public std::runtime_error {
 inline constexpr std::chrono::milliseconds DefaultConsoleTimeOut{60000};
 
 // Runs `CommandLine` (the program first, then its arguments; a program path
-// with blanks may stand without quotation marks) and waits for its end.
+// with blanks may stand without quotation marks) in `WorkingFolder` (the
+// caller's own when empty) and waits for its end.
 //
 // ErrorCode is 0 when the program was started and ran to its end; otherwise:
 // - the system's code for a failed start (ENOENT when the program does not
@@ -35,6 +36,7 @@ inline constexpr std::chrono::milliseconds DefaultConsoleTimeOut{60000};
 // The answer tells how the program ended and with which exit status.
 // Throws EPipeError when the pipe cannot be created.
 TProcessStatus RunConsoleCommand(const std::string& CommandLine, std::int32_t& ErrorCode, std::string& Output,
-                                 std::chrono::milliseconds TimeOut = DefaultConsoleTimeOut);
+                                 std::chrono::milliseconds TimeOut = DefaultConsoleTimeOut,
+                                 const std::string& WorkingFolder = {});
 
 }  // namespace kelvane

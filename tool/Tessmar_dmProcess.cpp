@@ -15,7 +15,6 @@
 #include "Tessmar_uReadme.h"
 #include "Tessmar_uRequestFile.h"
 #include "Tessmar_uText.h"
-#include "ucCommandInFolder.h"
 #include "ucFileContent.h"
 #include "ucHttpClient.h"
 #include "ucIniFileBatch.h"
@@ -78,7 +77,7 @@ TToolServices MachineToolServices() {
   services.RunCommand = [](const std::string& commandLine, const std::string& folder) {
     TConsoleRun run;
     std::int32_t errorCode = 0;
-    const TProcessStatus status = RunConsoleCommand(CommandLineInFolder(folder, commandLine), errorCode, run.Output);
+    const TProcessStatus status = RunConsoleCommand(commandLine, errorCode, run.Output, DefaultConsoleTimeOut, folder);
     run.StartError = errorCode;
     run.Succeeded = status.Succeeded();
     return run;

@@ -103,6 +103,33 @@ TEST(ucProcess, ProgramPathWithBlanksNeedsNoQuotes) {
   EXPECT_EQ(run.Output, program + "|one|");
 }
 
+// Arguments go to the program word for word: blanks, quotation marks and
+// shell characters are no syntax. The working folder is the child's alone; a
+// relative program path still names the file from the caller's folder.
+TEST(ucProcess, ArgumentListAndWorkingFolder) {
+  TempDir dir;
+  const std::string work = dir.Path() + "work dir";
+  std::filesystem::create_directories(work);
+  const std::string here = std::filesystem::current_path().string();
+  TProcessRun run = RunProgram("/bin/sh", {"-c", "pwd; printf '%s|' \"$@\"", "sh", "two words", "\"q\"", "$HOME;*"}, work,
+                               Generous);
+  EXPECT_TRUE(run.Status.Succeeded());
+  EXPECT_EQ(run.Output, std::filesystem::canonical(work).string() + "\ntwo words|\"q\"|$HOME;*|");
+  EXPECT_EQ(std::filesystem::current_path().string(), here) << "the caller stays where it was";
+
+  const std::string script = WriteEchoScript(dir, "echo");
+  const std::string relative = std::filesystem::relative(script, here).string();
+  run = RunProgram(relative, {"x"}, work, Generous);
+  EXPECT_TRUE(run.Status.Succeeded()) << run.StartError;
+
+  run = RunProcess("pwd", Generous, work);
+  EXPECT_EQ(run.Output, std::filesystem::canonical(work).string() + "\n");
+
+  run = RunProgram("pwd", {}, dir.Path() + "missing", Generous);
+  EXPECT_EQ(run.Status.End, TProcessEnd::NotStarted);
+  EXPECT_EQ(run.StartError, ENOENT);
+}
+
 TEST(ucProcess, ProgramThatCannotBeStartedGivesTheSystemsReason) {
   TempDir dir;
   const std::string data = dir.WriteFile("data.txt", "not a program");

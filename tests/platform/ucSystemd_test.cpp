@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -67,6 +68,34 @@ TEST(ucSystemdTest, WithoutAServiceManagerTheStateGoesNowhere) {
     NotifyServiceManager("READY=1");
   }
   ::unsetenv("NOTIFY_SOCKET");
+}
+
+// A stand-in systemctl first on PATH: it prints its arguments and fails when
+// the first one is "fail", as the real one reports a unit it does not know.
+class FakeSystemctl {
+ public:
+  FakeSystemctl() {
+    const std::string script = FDir.WriteFile(
+        "systemctl", "#!/bin/sh\nif [ \"$1\" = fail ]; then echo \"Unit $2 not found.\" >&2; exit 5; fi\necho \"$@\"\n");
+    ::chmod(script.c_str(), 0755);
+    const char* path = std::getenv("PATH");
+    FOldPath = path != nullptr ? path : "";
+    ::setenv("PATH", (FDir.Path() + ":" + FOldPath).c_str(), 1);
+  }
+  ~FakeSystemctl() { ::setenv("PATH", FOldPath.c_str(), 1); }
+
+ private:
+  testing::TempDir FDir;
+  std::string FOldPath;
+};
+
+TEST(ucSystemdTest, SystemctlFailuresCarryTheCommandAndItsMessage) {
+  FakeSystemctl fake;
+  std::string error = "left over";
+  EXPECT_TRUE(RunSystemctl({"enable", "Vardex.service"}, error));
+  EXPECT_EQ(error, "");
+  EXPECT_FALSE(RunSystemctl({"fail", "Nothing.service"}, error));
+  EXPECT_EQ(error, "systemctl fail Nothing.service failed: Unit Nothing.service not found.");
 }
 
 }  // namespace
