@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "KMX_uBuiltInPages.h"
 #include "ucPaths.h"
 #include "ucText.h"
 
@@ -49,111 +50,20 @@ std::string Utf8ToLatin1(std::string_view text) {
 }
 
 // ---------------------------------------------------------------------------
-// Built-in templates: one frame, three sets of rows.
-
-std::string Row(std::string_view label, std::string_view value) {
-  return "<tr><td width=\"100\">" + std::string(label) + "</td><td class=\"datab\">" + std::string(value) +
-         "</td></tr>\n";
-}
-
-std::string SmallPrintRow(std::string_view label, std::string_view value) {
-  return "<tr><td width=\"100\" class=\"fyi\">" + std::string(label) + "</td><td class=\"fyi\">" +
-         std::string(value) + "</td></tr>\n";
-}
-
-std::string Spacer(std::string_view spacerClass) {
-  return "<tr><td colspan=\"2\" class=\"" + std::string(spacerClass) + "\">&nbsp;</td></tr>\n";
-}
-
-std::string ServerNameRow() { return Row("Server Name:", "<span style=\"color:#DD0000\">$CommonName</span>"); }
-
-std::string CertificateRows() {
-  return Spacer("spacefyi") + SmallPrintRow("Secure Cert:", "Valid until $EvalEnds");
-}
-
-enum class TFrameKind { Page, Form };
-
-std::string Frame(std::string_view title, std::string_view caption, std::string_view rows, TFrameKind kind) {
-  std::string page =
-      "<!DOCTYPE html>\n"
-      "<html>\n"
-      "<head>\n"
-      "<title>" + std::string(title) + "</title>\n"
-      "<style type=\"text/css\">\n"
-      "td { font-family: Verdana, Arial, sans-serif; font-size: 12px; }\n"
-      ".tdwhite { font-family: Verdana, Arial, sans-serif; font-size: 12px; color: #FFFFFF; }\n"
-      ".data { font-size: 12px; }\n"
-      ".datab { font-size: 12px; font-weight: bold; }\n"
-      ".version { font-size: 9px; color: #FFFFFF; }\n"
-      ".fyi { font-size: 9px; color: #666667; }\n"
-      ".space1 { font-family: Arial; font-size: 1px; }\n"
-      ".space5 { font-family: Arial; font-size: 5px; }\n"
-      ".spacefyi { font-family: Arial; font-size: 10px; }\n"
-      "</style>\n"
-      "</head>\n"
-      "<body>\n";
-  if (kind == TFrameKind::Form) page += "<form action=\"$Request\" method=\"post\">\n";
-  page +=
-      "<table align=\"center\" width=\"425\" bgcolor=\"#000000\" border=\"0\" cellspacing=\"0\" cellpadding=\"0\">\n"
-      "<tr><td>\n"
-      "<table width=\"100%\" border=\"0\" cellspacing=\"1\" cellpadding=\"4\">\n"
-      "<tr bgcolor=\"darkslateblue\">\n"
-      "<td class=\"tdwhite\" width=\"100\">&nbsp;&nbsp;&nbsp;<b>KMX</b> <span class=\"version\">$KMXVer</span></td>\n"
-      "<td class=\"tdwhite\" width=\"325\">&nbsp;&nbsp;" + std::string(caption) + "</td>\n"
-      "</tr>\n"
-      "<tr bgcolor=\"lavender\">\n"
-      "<td colspan=\"2\">\n"
-      "<table width=\"100%\" bgcolor=\"lavender\" border=\"0\" cellpadding=\"8\"><tr><td>\n"
-      "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\">\n" +
-      std::string(rows) +
-      "</table>\n"
-      "</td></tr></table>\n"
-      "</td>\n"
-      "</tr>\n"
-      "</table>\n"
-      "</td></tr>\n"
-      "</table>\n";
-  if (kind == TFrameKind::Form) page += "</form>\n";
-  page +=
-      "</body>\n"
-      "</html>\n";
-  return page;
-}
+// Built-in templates: the shipped ones in Web/, embedded at build time.
 
 const std::string& BuiltInLoginTemplate() {
-  static const std::string text = Frame(
-      "KMX Login", "Actions for remote server control",
-      ServerNameRow() + Spacer("space1") + Row("Server Time:", "$ActionTime") + Spacer("space5") +
-          Row("User Name:", "<input type=\"text\" name=\"UserName\" size=\"30\"/>") + Spacer("space1") +
-          Row("Password:", "<input type=\"password\" name=\"Password\" size=\"30\"/>") + Spacer("space1") +
-          Row("Code:",
-              "<input type=\"text\" name=\"Code\" size=\"8\" maxlength=\"6\" autocomplete=\"one-time-code\" "
-              "inputmode=\"numeric\"/> only with an authenticator app") +
-          Spacer("space1") +
-          Row("Action:",
-              "<input type=\"submit\" name=\"Action\" value=\"Reload Configuration\"/><br/><br/>"
-              "<input type=\"submit\" name=\"Action\" value=\"Reboot\"/><br/><br/>$OptionalShutdown") +
-          CertificateRows(),
-      TFrameKind::Form);
+  static const std::string text(BuiltInPages::Login);
   return text;
 }
 
 const std::string& BuiltInConfirmTemplate() {
-  static const std::string text = Frame(
-      "KMX Confirmation", "Confirmation",
-      ServerNameRow() + Spacer("space1") + Row("Action time:", "$ActionTime") + Spacer("space1") +
-          Row("Action taken:", "$ActionTaken") + Spacer("space1") + Row("Security note:", "$SecurityNote") +
-          CertificateRows(),
-      TFrameKind::Page);
+  static const std::string text(BuiltInPages::Confirm);
   return text;
 }
 
 const std::string& BuiltInErrorTemplate() {
-  static const std::string text =
-      Frame("KMX Error", "Error",
-            ServerNameRow() + Spacer("space1") + Row("Action time:", "$ActionTime") + Spacer("space1") +
-                Row("Error:", "$Error") + CertificateRows(),
-            TFrameKind::Page);
+  static const std::string text(BuiltInPages::Error);
   return text;
 }
 
