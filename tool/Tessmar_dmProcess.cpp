@@ -297,8 +297,12 @@ bool TdmProcess::ConfigureWithCustomCertificate(const TSettingsFields& fields, c
     ~TPendingFiles() { RemoveKeyPairFiles(Files); }
   } removeAtEnd{pending};
   if (!GenerateKeyAndRequest()) return false;
-  if (fromAuthority ? !SubmitCertificateRequest(fields) : !IssueFromLocalRoot(fields, window)) return false;
   std::string error;
+  if (fromAuthority && !SubmitCertificateRequest(fields, error)) {
+    ReportError(error);
+    return false;
+  }
+  if (!fromAuthority && !IssueFromLocalRoot(fields, window)) return false;
   if (!CertificateMatchesKey(pending.Certificate, pending.Key, KeyPassphrase, error)) {
     ReportError(error);
     return false;
@@ -461,16 +465,14 @@ bool TdmProcess::IssueFromLocalRoot(const TSettingsFields& fields, ISettingsWind
   return true;
 }
 
-bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
+bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields, std::string& error) {
+  error.clear();
   std::error_code ignored;
   std::filesystem::remove(InstallationPath(RequestFileName), ignored);
 
   std::string request;
-  std::string error;
   const TKeyPairFiles pending = PendingKeyPairFiles(FFolder);
-  if (!ReadFileContent(pending.Request, MaxRequestFileSize, request, error)) {
-    throw std::runtime_error(error);
-  }
+  if (!ReadFileContent(pending.Request, MaxRequestFileSize, request, error)) return false;
   request = EncodeRequestText(TextFromFileBytes(request));
 
   THttpClient& http = *FWebHTTP1;
@@ -492,20 +494,22 @@ bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
                                                 std::to_string(FProxy.Port == 0 ? 80 : FProxy.Port) + ")"
                                           : std::string();
   FConnectionError.clear();
+  // The client throws when it cannot even make a connection attempt (no
+  // socket); to the person saving, that is one more way the authority failed.
   try {
     http.Execute();
   } catch (const std::exception& e) {
-    ReportError(failure + e.what());
+    error = failure + e.what();
     return false;
   }
   if (http.TelnetStatus() == telTimeOut) {
-    ReportError(failure + "it did not answer within " + std::to_string(http.WaitMS / 1000) + " seconds" + via + ".");
+    error = failure + "it did not answer within " + std::to_string(http.WaitMS / 1000) + " seconds" + via + ".";
     return false;
   }
   if (http.TelnetStatus() != telReady) {
-    ReportError(failure + "it could not be reached" + via + ": " +
-                (FConnectionError.empty() ? TelnetStateName(http.TelnetStatus()) : FConnectionError) +
-                ". Check the address and that the authority is running.");
+    error = failure + "it could not be reached" + via + ": " +
+            (FConnectionError.empty() ? TelnetStateName(http.TelnetStatus()) : FConnectionError) +
+            ". Check the address and that the authority is running.";
     return false;
   }
   std::string certificate;
@@ -513,22 +517,18 @@ bool TdmProcess::SubmitCertificateRequest(const TSettingsFields& fields) {
   const std::string status = FailureStatus(http.ReturnCode());
   if (!status.empty() || !ExtractCertificate(http.Response(), certificate, quoted)) {
     const std::string body = ResponseBody(http.Response());
-    ReportError(failure + (status.empty() ? "it answered without a certificate" : "it answered HTTP " + status) +
-                via + (body.empty() ? std::string(".") : ":\r\n\r\n" + body));
+    error = failure + (status.empty() ? "it answered without a certificate" : "it answered HTTP " + status) + via +
+            (body.empty() ? std::string(".") : ":\r\n\r\n" + body);
     return false;
   }
   // The certificate comes first; what follows it is the authority's root
   // (and any intermediate), which the service checks the certificate against.
   const std::vector<std::string> certificates = PemCertificates(certificate);
-  if (certificates.empty()) {
-    WriteFileOrThrow(pending.Certificate, certificate);
-    return true;
-  }
-  WriteFileOrThrow(pending.Certificate, certificates.front());
+  if (certificates.empty()) return WritePrivateFile(pending.Certificate, certificate, error);
   std::string roots;
   for (size_t i = 1; i < certificates.size(); ++i) roots += certificates[i];
-  if (!roots.empty()) WriteFileOrThrow(pending.Root, roots);
-  return true;
+  return WritePrivateFile(pending.Certificate, certificates.front(), error) &&
+         (roots.empty() || WritePrivateFile(pending.Root, roots, error));
 }
 
 void TdmProcess::SaveReadmeFile(const std::string& loginURL, const std::string& note) {

@@ -133,9 +133,9 @@ class TdmProcess {
   // Posts the new request ("Cert/WSSreq.pem.new") to the certificate
   // authority and saves the certificate it answers beside it as
   // "Cert/WSScert.pem.new", and the root that follows the certificate in the
-  // answer, if any, as "Cert/CAcert.pem.new". Failures are reported with the
-  // address and the cause.
-  bool SubmitCertificateRequest(const TSettingsFields& fields);
+  // answer, if any, as "Cert/CAcert.pem.new". False with the reason in
+  // `error` (the authority's address and the cause); the caller shows it.
+  bool SubmitCertificateRequest(const TSettingsFields& fields, std::string& error);
 
   // Minutes to add to local time to get UTC, in force now.
   int GetTimeZoneBias() const;
