@@ -29,5 +29,7 @@ if(KELVANE_SANITIZE)
   endif()
 endif()
 
-string(JOIN " " CMAKE_CXX_FLAGS ${CMAKE_CXX_FLAGS} ${kelvane_warnings} ${kelvane_sanitize_flags})
+# The warnings come first, so that flags a preset or a person adds can still
+# switch one of them off.
+string(JOIN " " CMAKE_CXX_FLAGS ${kelvane_warnings} ${CMAKE_CXX_FLAGS} ${kelvane_sanitize_flags})
 string(JOIN " " CMAKE_EXE_LINKER_FLAGS ${CMAKE_EXE_LINKER_FLAGS} ${kelvane_sanitize_link_flags})
