@@ -105,7 +105,8 @@ void THttpClient::SetRequest(std::string_view value) {
       if (request.empty() || request.back() != '/') {
         request += '/';
       }
-    } else if (std::string_view(",COM,EXE,BAT,DLL,").find("," + UpperCaseAscii(extension) + ",") != std::string_view::npos) {
+    } else if (std::string_view(",COM,EXE,BAT,DLL,").find("," + UpperCaseAscii(extension) + ",") !=
+               std::string_view::npos) {
       // A program on the server is asked with an empty query.
       request += '?';
     }

@@ -188,7 +188,9 @@ std::vector<TIniEntry> TIniReader::ReadSectionValues(std::string_view Section) c
   // are looked up in a set, so reading it takes time in proportion to its size.
   std::unordered_set<std::string> seen;
   for (const TIniEntry& entry : section->Entries) {
-    if (seen.insert(LowerCaseAscii(entry.Key)).second) result.push_back(TIniEntry{entry.Key, std::string(Unquote(entry.Value))});
+    if (seen.insert(LowerCaseAscii(entry.Key)).second) {
+      result.push_back(TIniEntry{entry.Key, std::string(Unquote(entry.Value))});
+    }
   }
   return result;
 }

@@ -99,7 +99,9 @@ bool TCertificateChecks::GetCertValues(std::string_view certFile, TimePoint& not
   if (!FileExists(path)) return false;
   std::string output;
   const TProcessStatus status = RunOpenSSL("GetCertValues", "x509 -in " + Quoted(path) + " -noout -text", output, true);
-  if (!status.Succeeded() || output.empty() || ContainsIgnoringAsciiCase(output, "unable to load certificate")) return false;
+  if (!status.Succeeded() || output.empty() || ContainsIgnoringAsciiCase(output, "unable to load certificate")) {
+    return false;
+  }
   if (!ExtractCommonName(output, commonName)) return false;
   return ReadCertDate(output, "Not Before:", notBefore) && ReadCertDate(output, "Not After :", notAfter);
 }

@@ -27,7 +27,8 @@ bool IsCrossSiteRequest(const THTTPRequest& request) {
 std::string THTTPRequest::Field(std::string_view name) const { return FirstFieldValue(Fields, name); }
 
 bool IsURLEncodedForm(std::string_view contentType) {
-  return EqualsIgnoringAsciiCase(TrimBlanks(contentType.substr(0, contentType.find(';'))), "application/x-www-form-urlencoded");
+  const std::string_view mediaType = TrimBlanks(contentType.substr(0, contentType.find(';')));
+  return EqualsIgnoringAsciiCase(mediaType, "application/x-www-form-urlencoded");
 }
 
 void SplitRequestTarget(std::string_view target, std::string& document, std::string& query) {

@@ -253,7 +253,8 @@ std::string TLog::GetSecurityNote(std::string_view userName) {
   }
 
   // The names carry the date as yyyy-mm-dd, so name order is time order.
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoringAsciiCase(a, b); });
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return LessIgnoringAsciiCase(a, b); });
   for (auto name = names.rbegin(); name != names.rend(); ++name) {
     const std::string timeStamp = FindLastUsage(folder + *name, userName);
     if (!timeStamp.empty()) return "Prior usage was on " + timeStamp + ".";

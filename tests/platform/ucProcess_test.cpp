@@ -111,8 +111,8 @@ TEST(ucProcess, ArgumentListAndWorkingFolder) {
   const std::string work = dir.Path() + "work dir";
   std::filesystem::create_directories(work);
   const std::string here = std::filesystem::current_path().string();
-  TProcessRun run = RunProgram("/bin/sh", {"-c", "pwd; printf '%s|' \"$@\"", "sh", "two words", "\"q\"", "$HOME;*"}, work,
-                               Generous);
+  TProcessRun run =
+      RunProgram("/bin/sh", {"-c", "pwd; printf '%s|' \"$@\"", "sh", "two words", "\"q\"", "$HOME;*"}, work, Generous);
   EXPECT_TRUE(run.Status.Succeeded());
   EXPECT_EQ(run.Output, std::filesystem::canonical(work).string() + "\ntwo words|\"q\"|$HOME;*|");
   EXPECT_EQ(std::filesystem::current_path().string(), here) << "the caller stays where it was";

@@ -75,8 +75,10 @@ TEST(ucSystemdTest, WithoutAServiceManagerTheStateGoesNowhere) {
 class FakeSystemctl {
  public:
   FakeSystemctl() {
-    const std::string script = FDir.WriteFile(
-        "systemctl", "#!/bin/sh\nif [ \"$1\" = fail ]; then echo \"Unit $2 not found.\" >&2; exit 5; fi\necho \"$@\"\n");
+    const std::string script = FDir.WriteFile("systemctl",
+                                              "#!/bin/sh\n"
+                                              "if [ \"$1\" = fail ]; then echo \"Unit $2 not found.\" >&2; exit 5; fi\n"
+                                              "echo \"$@\"\n");
     ::chmod(script.c_str(), 0755);
     const char* path = std::getenv("PATH");
     FOldPath = path != nullptr ? path : "";

@@ -30,7 +30,8 @@ TEST(ucURLEncoding, DecodesEscapesAndKeepsBrokenOnesAsTheyStand) {
 TEST(ucURLEncoding, ParsesFieldsInOrderAndSkipsEmptySegments) {
   TFormFields fields;
   ParseURLEncodedFields("UserName=a+b&&Password=p%26q=r&flag&=empty&Action=", fields);
-  EXPECT_EQ(fields, (TFormFields{{"UserName", "a b"}, {"Password", "p&q=r"}, {"flag", ""}, {"", "empty"}, {"Action", ""}}));
+  EXPECT_EQ(fields,
+            (TFormFields{{"UserName", "a b"}, {"Password", "p&q=r"}, {"flag", ""}, {"", "empty"}, {"Action", ""}}));
 }
 
 TEST(ucURLEncoding, FieldLookupIgnoresCaseAndTakesTheFirstOccurrence) {
