@@ -19,6 +19,7 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 

@@ -1,5 +1,7 @@
 #include "Tessmar_fmSecondFactor.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
