@@ -244,7 +244,12 @@ async function startFramingSite(servicePort) {
       '<iframe name="own" src="/own"></iframe>');
   });
   await new Promise((resolve) => server.listen(port, '127.0.0.2', resolve));
-  return { url: `http://127.0.0.2:${port}/`, close: () => new Promise((resolve) => server.close(resolve)) };
+  // The browser keeps its connections open: they are cut, not waited for.
+  const close = () => new Promise((resolve) => {
+    server.close(resolve);
+    server.closeAllConnections();
+  });
+  return { url: `http://127.0.0.2:${port}/`, close };
 }
 
 // True when the frame shows the login form; an error page the browser shows
