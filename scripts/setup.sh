@@ -18,6 +18,7 @@ packages=(
   libboost-dev
   nlohmann-json3-dev pebble
   qt6-base-dev libgl-dev
+  libqrencode-dev
   libcap-dev
   iputils-ping curl
   xvfb xauth

@@ -1,17 +1,22 @@
 #include "Tessmar_uBatch.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 
 #include "Tessmar_uGlobal.h"
+#include "Tessmar_uQRCode.h"
+#include "Tessmar_uSecondFactor.h"
 #include "Tessmar_uSettingsForm.h"
 #include "Tessmar_uText.h"
+#include "Tessmar_uUserList.h"
 #include "ucAsciiText.h"
 #include "ucFileContent.h"
 #include "ucIniFile.h"
 #include "ucPaths.h"
+#include "ucText.h"
 
 namespace kelvane {
 namespace {
@@ -52,7 +57,7 @@ constexpr TBatchSetting BatchSettings[] = {
 constexpr const char* Missing = "\x01";
 
 // The batch's own switches that take a value.
-constexpr const char* ValueSwitches[] = {"--answers", "--users", "--folder", "--certificate-source"};
+constexpr const char* ValueSwitches[] = {"--answers", "--users", "--folder", "--certificate-source", "--totp"};
 
 bool TakesValue(const std::string& name) {
   for (const char* setting : ValueSwitches) {
@@ -159,6 +164,36 @@ class TBatchSettingsWindow : public ISettingsWindow {
   std::ostream& FOut;
 };
 
+// True when the options ask for nothing but a second factor in an existing
+// installation.
+bool OnlySecondFactor(const TBatchOptions& options) {
+  if (!options.Values.contains("--totp") || options.AcceptPort443) return false;
+  return std::all_of(options.Values.begin(), options.Values.end(),
+                     [](const auto& option) { return option.first == "--totp" || option.first == "--folder"; });
+}
+
+// Gives the user of the list named `name` (without regard to case) a new
+// TOTP secret and prints its address and QR code.
+bool GiveSecondFactor(TdmProcess& process, const TSettingsFields& fields, const std::string& name, std::ostream& out,
+                      std::string& error) {
+  const std::vector<std::string> names = UserNames(fields.UserLines);
+  const auto user = std::find_if(names.begin(), names.end(),
+                                 [&](const std::string& listed) { return FoldCase(listed) == FoldCase(name); });
+  if (user == names.end()) {
+    error = "--totp: there is no user " + name + " in the [UserList] of " + process.ConfigFileName();
+    return false;
+  }
+  TTOTPEnrolment enrolment;
+  if (!GiveTOTPSecret(process, *user, TOTPIssuer(fields), enrolment, error)) return false;
+  out << "The second factor of " << enrolment.User << " is in [" << TOTPSection << "] of "
+      << process.ConfigFileName() << ". Scan the QR code with an authenticator app, or enter the address:\n"
+      << enrolment.Address << std::endl;
+  TQRMatrix matrix;
+  std::string ignored;
+  if (EncodeQRCode(enrolment.Address, matrix, ignored)) out << QRCodeAsText(matrix) << std::flush;
+  return true;
+}
+
 // Message boxes write "\r\n"; a terminal wants "\n".
 std::string TerminalText(const std::string& text) { return ReplaceAll(text, "\r\n", "\n"); }
 
@@ -203,7 +238,8 @@ std::string ToolUsage() {
          "                         EMail, Proxy, ProxyPort, CertificateSource,\n"
          "                         AuthorityURL; [ACME] Directory, EMail\n"
          "  --users FILE           name=password lines, one user each (\"-\": standard input);\n"
-         "                         replaces the user list. Passwords are never switches.\n"
+         "                         replaces the user list. Passwords are never switches;\n"
+         "                         they are saved as yescrypt hashes (hashed ones are kept).\n"
          "  --common-name NAME     --ip ADDRESS        --port N          --login-path PATH\n"
          "  --country CC           --state TEXT        --locality TEXT   --organization TEXT\n"
          "  --org-section TEXT     --email ADDRESS     --proxy HOST      --proxy-port N\n"
@@ -214,6 +250,10 @@ std::string ToolUsage() {
          "                         Let's Encrypt; --acme-email ADDRESS), or a root of this\n"
          "                         server's own, made in Cert/ (trust it in the browsers)\n"
          "  --accept-port-443      answer yes to the warning about port 443\n"
+         "  --totp USER            give USER of the user list a new second factor (TOTP):\n"
+         "                         writes its secret to [TOTP] and prints the otpauth://\n"
+         "                         address and its QR code; alone (with --folder) it only\n"
+         "                         does that, else after a completed configuration\n"
          "\n"
          "Later sources win: Vardex.cfg, then the answers file, then switches and --users.\n"
          "Example:\n"
@@ -296,8 +336,15 @@ int RunBatch(const std::vector<std::string>& arguments, const std::string& folde
     return fail(error);
   }
 
+  if (OnlySecondFactor(options)) {
+    return GiveSecondFactor(process, window.Current, value("--totp"), out, error) ? 0 : fail(error);
+  }
+
   logic.btnConfigureClick();
   if (!window.ClosedWithOK) return fail("the configuration was not completed");
+  if (options.Values.contains("--totp") && !GiveSecondFactor(process, window.Current, value("--totp"), out, error)) {
+    return fail(error);
+  }
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uText.h"
+#include "Tessmar_uUserList.h"
 #include "ucAsciiText.h"
 
 namespace kelvane {
@@ -165,13 +166,17 @@ void TSettingsFormLogic::btnConfigureClick() {
       // The sequence works on the fields as they were checked, so what is
       // saved, requested and written to the readme is one set of values
       // even if the person types on while the authority answers.
-      const TSettingsFields fields = FWindow.Fields();
+      TSettingsFields fields = FWindow.Fields();
       previousCommonName = FProcess.StoredCommonName();
       newCommonName = fields.CommonName;
       FWindow.SetStatusText("Writing " + FProcess.ConfigFileName());
-      FProcess.UI().ProcessMessages();
       std::string error;
-      if (!FProcess.SaveSettings(fields, error)) {
+      // Typed passwords are saved as hashes, and the window shows the list
+      // as saved, so no password stays on the screen.
+      const bool hashed = HashUserPasswords(fields.UserLines, error);
+      if (hashed) FWindow.SetFields(fields);
+      FProcess.UI().ProcessMessages();
+      if (!hashed || !FProcess.SaveSettings(fields, error)) {
         FProcess.ReportError(error);
       } else {
         saved = true;

@@ -6,14 +6,18 @@
 //
 //   node vardex_browser_test.js <case> <vardex program> <Web folder> <screenshot folder>
 //
-// Cases: "reboot" (a login and a reboot; no Shutdown button by default) and
-// "shutdown" (a wrong password, then a shutdown with AllowShutdown=True).
+// Cases: "reboot" (a login and a reboot; no Shutdown button by default),
+// "shutdown" (a wrong password, then a shutdown with AllowShutdown=True),
+// "totp" (a user with a second factor: a wrong code, then the right one) and
+// "frame" (a page of another origin cannot show the login page in a frame).
 // The environment variable KELVANE_CHROMIUM names the browser
 // (default /usr/bin/chromium).
 
 const assert = require('node:assert/strict');
 const childProcess = require('node:child_process');
+const crypto = require('node:crypto');
 const fs = require('node:fs');
+const http = require('node:http');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
@@ -38,11 +42,11 @@ function readIfExists(file) {
   }
 }
 
-function freeLoopbackPort() {
+function freeLoopbackPort(address = '127.0.0.1') {
   return new Promise((resolve, reject) => {
     const server = net.createServer();
     server.once('error', reject);
-    server.listen(0, '127.0.0.1', () => {
+    server.listen(0, address, () => {
       const { port } = server.address();
       server.close(() => resolve(port));
     });
@@ -176,6 +180,88 @@ function rowText(page, label) {
   return page.locator(`xpath=//td[normalize-space(.)="${label}"]/following-sibling::td[1]`).innerText();
 }
 
+// ---- second factor: RFC 6238 codes made here with node's own HMAC-SHA-1
+
+// A fixed secret for the test user: 20 bytes in base32.
+const totpSecret = 'GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ';
+
+function base32Bytes(text) {
+  const alphabet = 'ABCDEFGHIJKLMNOPQRSTUVWXYZ234567';
+  let bits = '';
+  for (const c of text.replace(/=+$/, '')) bits += alphabet.indexOf(c).toString(2).padStart(5, '0');
+  const bytes = [];
+  for (let i = 0; i + 8 <= bits.length; i += 8) bytes.push(parseInt(bits.slice(i, i + 8), 2));
+  return Buffer.from(bytes);
+}
+
+// The 6-digit code of the 30-second step `step` steps after the current one.
+function totpCode(secret, step = 0) {
+  const counter = Buffer.alloc(8);
+  counter.writeBigUInt64BE(BigInt(Math.floor(Date.now() / 30000) + step));
+  const mac = crypto.createHmac('sha1', base32Bytes(secret)).update(counter).digest();
+  const offset = mac[mac.length - 1] & 0x0f;
+  const number = (mac.readUInt32BE(offset) & 0x7fffffff) % 1000000;
+  return String(number).padStart(6, '0');
+}
+
+// The login page's Code field is what phones and password managers look for.
+async function checkCodeField(page) {
+  const code = page.locator('input[name="Code"]');
+  assert.equal(await code.getAttribute('autocomplete'), 'one-time-code');
+  assert.equal(await code.getAttribute('inputmode'), 'numeric');
+}
+
+// Types the one-time code, then logs in as logIn does.
+async function logInWithCode(page, name, secret, code, button) {
+  await page.locator('input[name="Code"]').pressSequentially(code);
+  return logIn(page, name, secret, button);
+}
+
+// A code that is none of the accepted ones (this step and one either side).
+function wrongCode(secret) {
+  const accepted = new Set([-1, 0, 1].map((step) => totpCode(secret, step)));
+  for (let n = 0; ; ++n) {
+    const code = String(n).padStart(6, '0');
+    if (!accepted.has(code)) return code;
+  }
+}
+
+// ---- frames: another origin on loopback that frames the login page
+
+// A page server on 127.0.0.2 (another origin than the service's
+// https://localhost) with a page that frames the service's login page and a
+// page of its own, so the test sees that frames as such are shown.
+async function startFramingSite(servicePort) {
+  const port = await freeLoopbackPort('127.0.0.2');
+  const server = http.createServer((request, response) => {
+    response.setHeader('Content-Type', 'text/html; charset=utf-8');
+    if (request.url === '/own') {
+      response.end('<!DOCTYPE html><title>own</title><p id="own">a page of this site</p>');
+      return;
+    }
+    response.end('<!DOCTYPE html><title>framing</title>' +
+      `<iframe name="vardex" src="https://localhost:${servicePort}/${loginRequest}"></iframe>` +
+      '<iframe name="own" src="/own"></iframe>');
+  });
+  await new Promise((resolve) => server.listen(port, '127.0.0.2', resolve));
+  // The browser keeps its connections open: they are cut, not waited for.
+  const close = () => new Promise((resolve) => {
+    server.close(resolve);
+    server.closeAllConnections();
+  });
+  return { url: `http://127.0.0.2:${port}/`, close };
+}
+
+// True when the frame shows the login form; an error page the browser shows
+// in place of a refused frame cannot be searched and counts as no form.
+async function frameShowsLogin(frame) {
+  try {
+    return (await frame.locator('input[name="UserName"]').count()) > 0;
+  } catch {
+    return false;
+  }
+}
+
 const cases = {
   // A person logs in and presses Reboot: the confirmation page with the
   // security note comes back, and the reboot follows about two seconds later.
@@ -220,13 +306,68 @@ const cases = {
     console.log(`shutdown recorded ${delay} ms after the button was pressed`);
     assert.ok(delay >= 1900 && delay <= 10000, `shutdown after ${delay} ms, expected about 2000 ms`);
   },
+
+  // A user with an entry in [TOTP]: the right password with a wrong code is
+  // refused like a wrong password; with the code of the current step the
+  // reboot goes through.
+  async totp(page, port, service) {
+    await openLoginPage(page, port);
+    await checkCodeField(page);
+    await logInWithCode(page, userName, password, wrongCode(totpSecret), 'Reboot');
+    assert.equal(await page.title(), 'KMX Error');
+    assert.equal(await rowText(page, 'Error:'), 'You are not authorized.');
+    assert.equal(service.powerRecord(), '', 'nothing happens with a wrong code');
+
+    await openLoginPage(page, port);
+    const pressed = await logInWithCode(page, userName, password, totpCode(totpSecret), 'Reboot');
+    assert.equal(await page.title(), 'KMX Confirmation');
+    assert.equal(await rowText(page, 'Action taken:'), 'Server reboot initiated.');
+    await page.screenshot({ path: path.join(screenshotFolder, 'confirm-totp.png'), fullPage: true });
+    await waitForRecord(service, 'reboot', pressed);
+  },
+
+  // The login page inside a frame of another origin: the service answers,
+  // but the browser shows nothing of it (X-Frame-Options: DENY and
+  // frame-ancestors 'none'), while the site's own frame is shown.
+  async frame(page, port) {
+    await openLoginPage(page, port);
+    const site = await startFramingSite(port);
+    try {
+      let framedAnswer = null;
+      page.on('response', (response) => {
+        if (response.url().endsWith(`/${loginRequest}`) && response.frame() !== page.mainFrame()) {
+          framedAnswer = response;
+        }
+      });
+      log(`opening ${site.url}`);
+      await page.goto(site.url, { waitUntil: 'load' });
+      const own = page.frame({ name: 'own' });
+      assert.ok(own, 'the site\'s own frame');
+      await own.locator('#own').waitFor();
+      assert.ok(framedAnswer, 'the browser asked the service for the framed page');
+      const headers = await framedAnswer.allHeaders();
+      assert.equal(headers['x-frame-options'], 'DENY');
+      assert.match(headers['content-security-policy'] || '', /frame-ancestors 'none'/);
+      const framed = page.frame({ name: 'vardex' });
+      assert.ok(framed, 'the frame is there');
+      assert.equal(await frameShowsLogin(framed), false, 'the login page must not show in a foreign frame');
+      await page.screenshot({ path: path.join(screenshotFolder, 'foreign-frame.png'), fullPage: true });
+    } finally {
+      await site.close();
+    }
+  },
 };
 
-const configurations = { reboot: '', shutdown: 'AllowShutdown=True\r\n' };
+const configurations = {
+  reboot: '',
+  shutdown: 'AllowShutdown=True\r\n',
+  totp: `[TOTP]\r\n${userName}=${totpSecret}\r\n`,
+  frame: '',
+};
 
 async function main() {
   if (!(caseName in cases) || !screenshotFolder) {
-    throw new Error('usage: vardex_browser_test.js reboot|shutdown <vardex> <Web folder> <screenshot folder>');
+    throw new Error('usage: vardex_browser_test.js reboot|shutdown|totp|frame <vardex> <Web folder> <screenshot folder>');
   }
   fs.mkdirSync(screenshotFolder, { recursive: true });
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvane-browser-'));

@@ -16,8 +16,13 @@
 #include "Tessmar_uKeyPair.h"
 #include "Tessmar_uLog.h"
 #include "Tessmar_uReadme.h"
+#include "Tessmar_uSecondFactor.h"
 #include "Tessmar_uSettingsForm.h"
 #include "ToolInstallation.h"
+#include "Tessmar_uUserList.h"
+#include "KMX_uPasswordHash.h"
+#include "KMX_uTOTP.h"
+#include "ucIniFile.h"
 #include "ucHttpClient.h"
 #include "ucIniFileBatch.h"
 #include "ucPaths.h"
@@ -643,6 +648,23 @@ class SaveSequence : public ::testing::Test {
   std::unique_ptr<TAuthorityServer> FServer;
 };
 
+// A password already stored as a hash ("Heather!9", from openssl passwd -6).
+const std::string Sha512Hash =
+    "$6$Qm7pX2$7jLElaB/DrO1iF261C02d10lBzEW5pVRJEF8W6ZMeTnJAbzqD49hqkHf5.KsG5jhFfk56wHf6vhVlQdCd00ob0";
+
+TEST_F(SaveSequence, TypedPasswordsAreSavedAsHashesAndShownAsSaved) {
+  FWindow.Current.UserLines = {"alice=Crocus1", "carol=" + Sha512Hash};
+  FTool.UI.Answers = {false};
+  Press();
+  const std::vector<TIniEntry> users = TIniReader(FTool.Read("Vardex.cfg")).ReadSectionValues("UserList");
+  ASSERT_EQ(users.size(), 2u);
+  EXPECT_TRUE(users[0].Value.starts_with("$y$")) << users[0].Value;
+  EXPECT_TRUE(CheckPassword(users[0].Value, "Crocus1"));
+  EXPECT_EQ(users[1].Value, Sha512Hash) << "a hash is kept byte for byte";
+  EXPECT_EQ(FWindow.Current.UserLines, (std::vector<std::string>{"alice=" + users[0].Value, "carol=" + Sha512Hash}))
+      << "the window shows the list as saved";
+}
+
 TEST_F(SaveSequence, ValidationFailedLeavesEverythingAsItWas) {
   FWindow.Current.UserLines = {"nobody"};
   const std::string before = FTool.Read("Vardex.cfg");
@@ -1057,6 +1079,83 @@ TEST(Tessmar_Submission, ProxyRules) {
   EXPECT_EQ(setting.Port, 80) << "no 16-bit port";
   setting = ApplyProxyFields(setting, "", "8080");
   EXPECT_FALSE(setting.UseProxy);
+}
+
+// ---------------------------------------------- passwords and second factors
+
+// Typed passwords become hashes of the password the service reads (blanks and
+// enclosing quotes are not part of it); hashes and lines that are no entry
+// stay byte for byte.
+TEST(Tessmar_UserList, TypedPasswordsBecomeHashesAndHashesStay) {
+  std::vector<std::string> lines = {"alice=Crocus1", "  bob = \"Crocus=2 \"  ", "J\xC3\xBCrgen=Pass\xC3\xA9word",
+                                    "carol=" + Sha512Hash, "; a note", "=nameless"};
+  std::string error;
+  ASSERT_TRUE(HashUserPasswords(lines, error)) << error;
+  const std::pair<std::string, std::string> typed[] = {
+      {"alice", "Crocus1"}, {"bob", "Crocus=2 "}, {"J\xC3\xBCrgen", "Pass\xC3\xA9word"}};
+  for (size_t i = 0; i < std::size(typed); ++i) {
+    const auto& [name, password] = typed[i];
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(lines[i].starts_with(name + "=$y$")) << lines[i];
+    const std::string hash = lines[i].substr(name.size() + 1);
+    EXPECT_TRUE(CheckPassword(hash, password));
+    EXPECT_FALSE(CheckPassword(hash, password + "x"));
+  }
+  EXPECT_TRUE(CheckPassword(Sha512Hash, "Heather!9"));
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()),
+            (std::vector<std::string>{"carol=" + Sha512Hash, "; a note", "=nameless"}));
+  EXPECT_EQ(UserNames(lines), (std::vector<std::string>{"alice", "bob", "J\xC3\xBCrgen", "carol"}));
+}
+
+TEST(Tessmar_SecondFactor, TheAddressNamesIssuerAndUserEncoded) {
+  struct TCase {
+    std::string Issuer, User, Address;
+  };
+  const TCase cases[] = {
+      {"Vardex reboot.example.com", "bob",
+       "otpauth://totp/Vardex%20reboot.example.com:bob?secret=JBSWY3DPEHPK3PXP&issuer=Vardex%20reboot.example.com"},
+      {"Vardex fe80::1", "J\xC3\xBCrgen & Co/x",
+       "otpauth://totp/Vardex%20fe80%3A%3A1:J%C3%BCrgen%20%26%20Co%2Fx?secret=JBSWY3DPEHPK3PXP"
+       "&issuer=Vardex%20fe80%3A%3A1"},
+  };
+  for (const TCase& test : cases) EXPECT_EQ(OtpauthAddress(test.Issuer, test.User, "JBSWY3DPEHPK3PXP"), test.Address);
+
+  TSettingsFields fields;
+  fields.IPNumber = "10.0.0.5";
+  EXPECT_EQ(TOTPIssuer(fields), "Vardex 10.0.0.5");
+  fields.CommonName = "reboot.example.com";
+  EXPECT_EQ(TOTPIssuer(fields), "Vardex reboot.example.com");
+  EXPECT_EQ(TOTPIssuer(TSettingsFields{}), "Vardex");
+}
+
+TEST(Tessmar_SecondFactor, SecretsAre160RandomBitsInBase32) {
+  std::string first, second, error, bytes;
+  ASSERT_TRUE(NewTOTPSecret(first, error)) << error;
+  ASSERT_TRUE(NewTOTPSecret(second, error)) << error;
+  EXPECT_EQ(first.size(), 32u);
+  ASSERT_TRUE(DecodeBase32(first, bytes)) << first;
+  EXPECT_EQ(bytes.size(), 20u);
+  EXPECT_NE(first, second);
+}
+
+// The new secret takes the place of the user's old entry (names match
+// without regard to case); the rest of the file stays.
+TEST(Tessmar_SecondFactor, ANewSecretReplacesTheUsersOldOne) {
+  TToolInstallation tool;
+  tool.Dir.WriteFile("Vardex.cfg", "[Configuration]\r\nCommonName=x\r\n[UserList]\r\nBob=pw\r\n"
+                                   "[TOTP]\r\nbob=OLDSECRET\r\ncarol=KEEPME\r\n");
+  TTOTPEnrolment enrolment;
+  std::string error;
+  ASSERT_TRUE(GiveTOTPSecret(*tool.Process, "Bob", "Vardex x", enrolment, error)) << error;
+  const TIniReader saved(tool.Read("Vardex.cfg"));
+  const std::vector<TIniEntry> secrets = saved.ReadSectionValues("TOTP");
+  ASSERT_EQ(secrets.size(), 2u);
+  EXPECT_EQ(secrets[0].Value, enrolment.Secret);
+  EXPECT_NE(enrolment.Secret, "OLDSECRET");
+  EXPECT_EQ(secrets[1].Key + "=" + secrets[1].Value, "carol=KEEPME");
+  EXPECT_EQ(saved.ReadString("UserList", "Bob", ""), "pw");
+  EXPECT_EQ(enrolment.User, "Bob");
+  EXPECT_EQ(enrolment.Address, OtpauthAddress("Vardex x", "Bob", enrolment.Secret));
 }
 
 TEST(Tessmar_Submission, RequestFileReadWithItsByteOrderMark) {

@@ -19,19 +19,24 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QtTest/QTest>
 
 #include "ScriptedUserInterface.h"
 #include "Tessmar_fmPhoto.h"
+#include "Tessmar_fmSecondFactor.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uLog.h"
 #include "Tessmar_uPicture.h"
 #include "Tessmar_uQtUserInterface.h"
 #include "Tessmar_uToolWindows.h"
 #include "ToolInstallation.h"
+#include "ucIniFile.h"
 #include "ucText.h"
+
+#include <qrencode.h>
 
 // Fontconfig keeps a cache for the life of the process and frees it never.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
@@ -270,6 +275,54 @@ TEST_F(SettingsWindow, LoadsTheFileBeforeEachShowing) {
   Show();
   EXPECT_EQ(Std(Form->Edit(EditCommonName)->text()), "from.file");
   EXPECT_EQ(Std(Form->MemoUser()->toPlainText()), "a=b");
+}
+
+// The second-factor window proposes the user on the memo's cursor line,
+// writes the secret it makes to [TOTP], and draws exactly the QR code of the
+// address it shows.
+TEST_F(SettingsWindow, SecondFactorWritesTheSecretAndDrawsItsAddress) {
+  Tool.Dir.WriteFile("Vardex.cfg", "[Configuration]\r\nCommonName=reboot.example.com\r\n"
+                                   "[UserList]\r\nalice=a\r\nbob=$y$j9T$abc$def\r\ncarol=c\r\n");
+  Show();
+  QTextCursor cursor = Form->MemoUser()->textCursor();
+  cursor.movePosition(QTextCursor::Down);
+  Form->MemoUser()->setTextCursor(cursor);
+  Form->btnSecondFactor()->click();
+  Settle();
+  auto* window = Form->findChild<TfmSecondFactor*>();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  ASSERT_EQ(window->UserChoice()->count(), 3);
+  EXPECT_EQ(Std(window->UserChoice()->currentText()), "bob");
+  EXPECT_TRUE(window->ImageQRCode()->pixmap().isNull());
+
+  Tool.UI.Answers = {true};
+  window->btnMakeSecret()->click();
+  ASSERT_EQ(Tool.UI.Of("confirm").size(), 1u);
+  const std::string secret = TIniReader(Tool.Read("Vardex.cfg")).ReadString("TOTP", "bob", "");
+  ASSERT_EQ(secret.size(), 32u);
+  const std::string address =
+      "otpauth://totp/Vardex%20reboot.example.com:bob?secret=" + secret + "&issuer=Vardex%20reboot.example.com";
+  EXPECT_EQ(Std(window->EditAddress()->text()), address);
+
+  QRcode* code = QRcode_encodeString(address.c_str(), 0, QR_ECLEVEL_M, QR_MODE_8, 1);
+  ASSERT_NE(code, nullptr);
+  const QImage image = window->ImageQRCode()->pixmap().toImage();
+  const int quiet = 4;
+  ASSERT_EQ(image.width() % (code->width + 2 * quiet), 0);
+  const int module = image.width() / (code->width + 2 * quiet);
+  int differing = 0;
+  for (int y = -quiet; y < code->width + quiet; ++y) {
+    for (int x = -quiet; x < code->width + quiet; ++x) {
+      const bool inside = x >= 0 && y >= 0 && x < code->width && y < code->width;
+      const bool dark = inside && (code->data[y * code->width + x] & 1) != 0;
+      const QRgb pixel = image.pixel((x + quiet) * module + module / 2, (y + quiet) * module + module / 2);
+      if (dark != (qGray(pixel) < 128)) ++differing;
+    }
+  }
+  QRcode_free(code);
+  EXPECT_EQ(differing, 0);
+  window->close();
 }
 
 TEST_F(SettingsWindow, WhileTheSequenceRunsItCannotBeStartedAgainOrClosed) {

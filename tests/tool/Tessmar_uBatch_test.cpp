@@ -8,12 +8,14 @@
 
 #include "Authority_uServer.h"
 #include "ChildProcess.h"
+#include "KMX_uPasswordHash.h"
 #include "LoopbackHttpServer.h"
 #include "TempDir.h"
 #include "ServiceCheck.h"
 #include "Tessmar_uGlobal.h"
 #include "Tessmar_uKeyPair.h"
 #include "ToolInstallation.h"
+#include "ucIniFile.h"
 #include "ucPaths.h"
 
 namespace kelvane {
@@ -108,6 +110,7 @@ TEST(Tessmar_Batch, RefusalsEndWithOneAndTheReason) {
        "error: The 2 letter country code is required for the secure certificate."},
       {"a missing answers file", {"--answers", "missing.cfg"}, "", "tessmar: "},
       {"an unknown switch", {"--colour", "red"}, "", "tessmar: unknown option --colour"},
+      {"a second factor for nobody", {"--totp", "zed"}, "", "tessmar: --totp: there is no user zed in the [UserList]"},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.Name);
@@ -149,7 +152,7 @@ TEST(Tessmar_Batch, NoCertificateEndsWithOneAndLeavesNoKey) {
   const std::string config = testing::ReadFile(folder.Path() + "Vardex.cfg");
   EXPECT_NE(config.find("Country=NZ\r\n"), std::string::npos) << config;
   EXPECT_NE(config.find("AuthorityURL=http://127.0.0.1:"), std::string::npos) << config;
-  EXPECT_NE(config.find("[UserList]\r\nalice=Crocus1\r\n"), std::string::npos) << config;
+  EXPECT_TRUE(CheckPassword(TIniReader(config).ReadString("UserList", "alice", ""), "Crocus1")) << config;
   EXPECT_TRUE(fs::is_empty(folder.Path() + "Cert"));
   ResetGlobals();
 }
@@ -193,7 +196,10 @@ TEST_P(BatchSource, TheServiceStartsOnWhatABatchRunLeft) {
                                      "Organization=Example Ltd\nOrgSection=Operations\nEMail=admin@example.com\n"
                                      "AuthorityURL=http://127.0.0.1:" + std::to_string(server.Port()) + "/certreq\n" +
                                      (source == "acme" ? "[ACME]\nEMail=ops@example.com\n" : ""));
-  installation.WriteFile("users.txt", "Bob=Crocus=2\nJ\xC3\xBCrgen=Pass\xC3\xA9word\n");
+  // Carol's password ("Heather!9") was hashed before, with openssl passwd -6.
+  const std::string carol =
+      "$6$Qm7pX2$7jLElaB/DrO1iF261C02d10lBzEW5pVRJEF8W6ZMeTnJAbzqD49hqkHf5.KsG5jhFfk56wHf6vhVlQdCd00ob0";
+  installation.WriteFile("users.txt", "Bob=Crocus=2\nJ\xC3\xBCrgen=Pass\xC3\xA9word\nCarol=" + carol + "\n");
   const std::string switches = source == "local-root" ? " --certificate-source local-root" : "";
   const testing::TRunResult run = RunWithoutDisplay(
       "'" + tessmar + "' --batch --folder '" + folder + "' --answers '" + folder + "site.cfg'" + switches +
@@ -202,8 +208,13 @@ TEST_P(BatchSource, TheServiceStartsOnWhatABatchRunLeft) {
   ASSERT_EQ(run.Status, 0) << run.Stdout << run.Stderr;
   EXPECT_EQ(run.Stderr, "") << "no warning";
   const std::string config = testing::ReadFile(folder + "Vardex.cfg");
-  EXPECT_NE(config.find("[UserList]\r\nBob=Crocus=2\r\nJ\xC3\xBCrgen=Pass\xC3\xA9word\r\n"), std::string::npos)
-      << "UTF-8 names and passwords are kept byte for byte:\n" << config;
+  const std::vector<TIniEntry> users = TIniReader(config).ReadSectionValues("UserList");
+  ASSERT_EQ(users.size(), 3u) << config;
+  EXPECT_EQ(users[0].Key, "Bob");
+  EXPECT_TRUE(users[0].Value.starts_with("$y$") && CheckPassword(users[0].Value, "Crocus=2")) << config;
+  EXPECT_EQ(users[1].Key, "J\xC3\xBCrgen");
+  EXPECT_TRUE(CheckPassword(users[1].Value, "Pass\xC3\xA9word")) << "UTF-8 passwords are hashed byte for byte";
+  EXPECT_EQ(users[2].Value, carol) << "a hashed password is kept as it is";
   EXPECT_EQ(posted, source == "authority" ? 1 : 0) << "only the authority's source posts a request";
   if (source == "acme") {
     EXPECT_NE(config.find("[ACME]\r\nDirectory=https://acme-v02.api.letsencrypt.org/directory\r\n"
@@ -225,7 +236,18 @@ TEST_P(BatchSource, TheServiceStartsOnWhatABatchRunLeft) {
     EXPECT_NE(run.Stdout.find(folder + "Cert/CAcert.pem\nSHA-256 fingerprint "), std::string::npos) << run.Stdout;
   }
 
-  testing::ExpectRebootThroughTheService(folder, vardex, port, trusted);
+  // Bob gets a second factor from the batch (his name written as the list
+  // has it), and logs in with his hashed password and a code of it.
+  const testing::TRunResult totp =
+      RunWithoutDisplay("'" + tessmar + "' --batch --folder '" + folder + "' --totp bob", root.Path());
+  ASSERT_EQ(totp.Status, 0) << totp.Stdout << totp.Stderr;
+  const std::string secret = TIniReader(testing::ReadFile(folder + "Vardex.cfg")).ReadString("TOTP", "Bob", "");
+  ASSERT_EQ(secret.size(), 32u);
+  EXPECT_NE(totp.Stdout.find("\notpauth://totp/Vardex%20localhost:Bob?secret=" + secret +
+                             "&issuer=Vardex%20localhost\n"),
+            std::string::npos)
+      << totp.Stdout;
+  testing::ExpectRebootThroughTheService(folder, vardex, port, trusted, secret);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tessmar, BatchSource, ::testing::Values("authority", "acme", "local-root"),

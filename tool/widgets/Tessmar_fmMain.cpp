@@ -18,11 +18,15 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "Tessmar_fmPhoto.h"
+#include "Tessmar_fmSecondFactor.h"
 #include "Tessmar_uGlobal.h"
+#include "Tessmar_uUserList.h"
 
 namespace kelvane {
 namespace {
@@ -80,6 +84,12 @@ TfmTessmar::TfmTessmar(TdmProcess& process, QWidget* parent)
   FHintControls[FMemoUser] = TSettingsControl::MemoUser;
   auto* userLayout = new QVBoxLayout(FUserGroup);
   userLayout->addWidget(FMemoUser);
+  FSecondFactor = new QPushButton("Second &Factor...", FUserGroup);
+  FSecondFactor->setObjectName("btnSecondFactor");
+  FSecondFactor->setToolTip("Give the user on the cursor's line a code from an authenticator app as a second factor");
+  FSecondFactor->setAutoDefault(false);
+  connect(FSecondFactor, &QPushButton::clicked, this, &TfmTessmar::OpenSecondFactor);
+  userLayout->addWidget(FSecondFactor, 0, Qt::AlignRight);
 
   FPanelURL = new QFrame;
   FPanelURL->setObjectName("PanelURL");
@@ -327,6 +337,17 @@ void TfmTessmar::EditControlEnter(TSettingsControl control) {
 }
 
 void TfmTessmar::btnHelpClick() { FProcess.ShowHelp(1999); }
+
+TfmSecondFactor* TfmTessmar::OpenSecondFactor() {
+  const std::vector<std::string> lines = Fields().UserLines;
+  const std::vector<std::string> cursorLine = {Text(FMemoUser->textCursor().block().text())};
+  const std::vector<std::string> chosen = UserNames(cursorLine);
+  auto* window = new TfmSecondFactor(FProcess, UserNames(lines), chosen.empty() ? "" : chosen.front(),
+                                     TOTPIssuer(Fields()), this);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->open();
+  return window;
+}
 
 QWidget* TfmTessmar::ControlWidget(TSettingsControl control) const {
   if (control == TSettingsControl::MemoUser) return FMemoUser;

@@ -25,6 +25,8 @@ class QStatusBar;
 
 namespace kelvane {
 
+class TfmSecondFactor;
+
 class TfmTessmar : public QDialog, public ISettingsWindow {
   Q_OBJECT
 
@@ -53,6 +55,11 @@ class TfmTessmar : public QDialog, public ISettingsWindow {
   QLineEdit* Edit(TSettingsControl control) const;
   QPushButton* Button(TSettingsControl control) const;
   QPlainTextEdit* MemoUser() const { return FMemoUser; }
+  QPushButton* btnSecondFactor() const { return FSecondFactor; }
+
+  // Opens the second-factor window (window-modal, closed by the person) for
+  // the users of the list, proposing the one on the cursor's line.
+  TfmSecondFactor* OpenSecondFactor();
   QComboBox* SourceChoice() const { return FSourceChoice; }
   QLabel* LabelURL() const { return FLabelURL; }
   QLabel* StatusPanel() const { return FStatusPanel; }
@@ -95,6 +102,7 @@ class TfmTessmar : public QDialog, public ISettingsWindow {
   std::map<TSettingsControl, QPushButton*> FButtons;
   std::map<QObject*, TSettingsControl> FHintControls;
   QPlainTextEdit* FMemoUser = nullptr;
+  QPushButton* FSecondFactor = nullptr;
   QComboBox* FSourceChoice = nullptr;
   QGroupBox* FCertificateGroup = nullptr;
   QGroupBox* FConfigGroup = nullptr;
