@@ -53,6 +53,8 @@ class TAcmeService {
   TAcmeServiceFiles Files() const;
   TAcmeServiceFiles StandInFiles() const;
 
+  // Whether the service's certificate needs an order: missing, for another
+  // host, due by the renewal rule, or written before RenewObtainedBefore.
   TCertificateState Assess() const;
 
   // Writes a self-signed certificate for the host to the stand-in files.

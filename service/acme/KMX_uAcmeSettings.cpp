@@ -1,5 +1,6 @@
 #include "KMX_uAcmeSettings.h"
 
+#include <algorithm>
 #include <ctime>
 #include <iomanip>
 #include <sstream>
@@ -65,7 +66,9 @@ bool ReadAcmeSettings(const TIniReader& ini, std::string_view applicationFolder,
       error = "[ACME] RenewObtainedBefore: \"" + obtainedBefore + "\" is no time like 2026-12-10 20:00";
       return false;
     }
-    settings.RenewObtainedBefore = when;
+    // A time still to come counts as the moment the file is read: otherwise
+    // each new certificate would be renewed again until that time.
+    settings.RenewObtainedBefore = std::min(when, std::chrono::system_clock::now());
   }
   settings.Enabled = true;
   return true;

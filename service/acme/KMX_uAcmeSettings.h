@@ -13,7 +13,8 @@
 //                    service wrote before it is renewed at the next check, so
 //                    an administrator can renew now (with Reload
 //                    Configuration) by writing the current time; once renewed,
-//                    the line changes nothing more
+//                    the line changes nothing more (a time still to come
+//                    counts as the moment the file is read)
 
 #include <optional>
 #include <string>

@@ -12,7 +12,6 @@
 #include "KMX_uMemoryStock.h"
 #include "KMX_uSSL.h"
 #include "Vardex_uConfig.h"
-#include "ucFileContent.h"
 #include "ucPaths.h"
 #include "ucPower.h"
 #include "ucSharedLibrary.h"
@@ -340,8 +339,9 @@ void TdmMain::ReloadAcmeSettings() {
     FLog->WriteError("ACME: the certificate is renewed with the earlier [ACME] settings until the next start of the service.");
     return;
   }
-  // The certificate is checked at once with the new settings: a raised
-  // RenewDaysBefore renews now, and a renewal waiting to try again tries now.
+  // The certificate is checked at once with the new settings: one they find
+  // due (RenewObtainedBefore, RenewDaysBefore) is renewed now, and a renewal
+  // waiting to try again tries now.
   FAcme->UpdateSettings(Config->FAcme);
   tmrAcmeRenewalTimer();
 }

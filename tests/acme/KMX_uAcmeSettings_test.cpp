@@ -49,6 +49,9 @@ TEST(AcmeSettings, ReadsTheSectionWithDefaults) {
   const LocalTime local = ToLocalTime(minute);
   EXPECT_EQ(local.Year * 10000 + local.Month * 100 + local.Day, 20261210);
   EXPECT_EQ(local.Hour * 100 + local.Minute, 2000);
+  // A time still to come would renew every new certificate again until then.
+  ASSERT_TRUE(Read("[ACME]\nDirectory=https://a.example/dir\nRenewObtainedBefore=2099-01-01 00:00\n", settings, error));
+  EXPECT_LE(settings.RenewObtainedBefore.value(), std::chrono::system_clock::now());
 }
 
 TEST(AcmeSettings, RefusesValuesItCannotUseAndNamesTheEntry) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <thread>
 
 #include "ChildProcess.h"
@@ -195,6 +196,7 @@ TEST_F(VardexAcme, ReloadAskingForANewCertificateRenewsUnderLoadWithoutAFailedRe
   ASSERT_TRUE(WaitForLog("ACME: the renewed certificate is in use for new connections")) << Folder.ErrorLog();
   std::this_thread::sleep_for(500ms);
   load.Stop();
+  std::cout << "load client: " << load.Requests() << " requests, " << load.Failures() << " failed\n";
   EXPECT_EQ(load.Failures(), 0) << load.FirstError();
   EXPECT_GT(load.Requests(), 10);
   const std::string after = ValidUntil();
