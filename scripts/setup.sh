@@ -23,6 +23,7 @@ packages=(
   iputils-ping curl
   xvfb xauth
   chromium
+  libnss3-tools
   dpkg-dev lintian
   debootstrap systemd-container
 )

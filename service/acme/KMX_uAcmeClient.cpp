@@ -17,6 +17,8 @@ using nlohmann::json;
 // A server that keeps refusing fresh nonces is broken; this many tries show it.
 constexpr int MaxNonceTries = 5;
 constexpr std::string_view BadNonce = "urn:ietf:params:acme:error:badNonce";
+constexpr std::string_view RateLimited = "urn:ietf:params:acme:error:rateLimited";
+constexpr int TooManyRequests = 429;
 
 bool ParseJson(std::string_view what, const std::string& body, json& answer, std::string& error) {
   answer = json::parse(body, nullptr, false);
@@ -54,6 +56,12 @@ bool IsSuccess(int status) { return status >= 200 && status < 300; }
 
 }  // namespace
 
+TAcmeFailure ClassifyAcmeAnswer(int status, std::string_view problemType) {
+  const bool refused = status >= 400 && status < 500 && status != TooManyRequests;
+  return refused && problemType != BadNonce && problemType != RateLimited ? TAcmeFailure::Permanent
+                                                                          : TAcmeFailure::Passing;
+}
+
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, TimePoint now) {
   if (value.empty()) return std::nullopt;
   if (std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
@@ -78,7 +86,13 @@ std::string DescribeProblem(const TAcmeHttpReply& reply) {
 
 TAcmeClient::TAcmeClient(const TAcmeHttps& https, EVP_PKEY* accountKey) : FHttps(https), FAccountKey(accountKey) {}
 
+void TAcmeClient::NoteRefusal(const TAcmeHttpReply& reply) {
+  const json problem = json::parse(reply.Body, nullptr, false);
+  FLastFailure = ClassifyAcmeAnswer(reply.Status, problem.is_object() ? Text(problem, "type") : std::string());
+}
+
 bool TAcmeClient::LoadDirectory(std::string_view url, std::string& error) {
+  FLastFailure = TAcmeFailure::Passing;
   TAcmeHttpReply reply;
   if (!FHttps.Request(THttpMethod::Get, url, {}, reply, error)) {
     error = "cannot read the ACME directory: " + error;
@@ -86,9 +100,13 @@ bool TAcmeClient::LoadDirectory(std::string_view url, std::string& error) {
   }
   json answer;
   if (!IsSuccess(reply.Status)) {
+    NoteRefusal(reply);
     error = "the ACME directory " + std::string(url) + " answered " + DescribeProblem(reply);
     return false;
   }
+  // An address that answers, but with no ACME directory, is a wrong address:
+  // asking again gives the same page.
+  FLastFailure = TAcmeFailure::Permanent;
   if (!ParseJson("the ACME directory " + std::string(url), reply.Body, answer, error)) return false;
   FDirectory.NewNonce = Text(answer, "newNonce");
   FDirectory.NewAccount = Text(answer, "newAccount");
@@ -98,6 +116,7 @@ bool TAcmeClient::LoadDirectory(std::string_view url, std::string& error) {
     error = "the ACME directory " + std::string(url) + " lacks newNonce, newAccount or newOrder";
     return false;
   }
+  FLastFailure = TAcmeFailure::Passing;
   return true;
 }
 
@@ -108,6 +127,7 @@ bool TAcmeClient::FetchNonce(std::string& error) {
     return false;
   }
   if (reply.ReplayNonce.empty()) {
+    NoteRefusal(reply);
     error = "the ACME server gave no nonce (" + DescribeProblem(reply) + ")";
     return false;
   }
@@ -117,6 +137,7 @@ bool TAcmeClient::FetchNonce(std::string& error) {
 
 bool TAcmeClient::Post(std::string_view what, std::string_view url, std::string_view payload, TAcmeHttpReply& reply,
                        std::string& error) {
+  FLastFailure = TAcmeFailure::Passing;
   for (int attempt = 1;; ++attempt) {
     if (FNonce.empty() && !FetchNonce(error)) {
       error = std::string(what) + ": " + error;
@@ -134,6 +155,7 @@ bool TAcmeClient::Post(std::string_view what, std::string_view url, std::string_
     if (IsSuccess(reply.Status)) return true;
     const json problem = json::parse(reply.Body, nullptr, false);
     if (problem.is_object() && Text(problem, "type") == BadNonce && attempt < MaxNonceTries) continue;
+    NoteRefusal(reply);
     error = std::string(what) + ": the ACME server answered " + DescribeProblem(reply);
     return false;
   }

@@ -51,6 +51,14 @@ struct TAcmeAuthorization {
   std::string Problem;  // the failed challenge's error, when there is one
 };
 
+// Whether asking again soon can help. A refusal the ACME server means for
+// good (a 4xx answer other than badNonce, rateLimited or 429: a wrong
+// directory address, an account or a name it will not serve, a request it
+// finds malformed) comes back the same however often it is asked; no
+// connection, a time-out, a 5xx answer or a rate limit may pass.
+enum class TAcmeFailure { Passing, Permanent };
+TAcmeFailure ClassifyAcmeAnswer(int status, std::string_view problemType);
+
 // The wait a Retry-After value asks for, in whole seconds or as an HTTP
 // date; nothing for an empty or unreadable value.
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, TimePoint now);
@@ -76,6 +84,10 @@ class TAcmeClient {
   // The PEM chain: the certificate first, then its issuers.
   bool DownloadCertificate(std::string_view url, std::string& pemChain, std::string& error);
 
+  // What kind of failure the last operation ended with (Passing after a
+  // success).
+  TAcmeFailure LastFailure() const { return FLastFailure; }
+
   // The wait the last answer asked for with Retry-After, if any.
   std::optional<std::chrono::seconds> LastRetryAfter() const { return FLastRetryAfter; }
 
@@ -87,6 +99,8 @@ class TAcmeClient {
   bool PostForJson(std::string_view what, std::string_view url, std::string_view payload, nlohmann::json& answer,
                    TAcmeHttpReply& reply, std::string& error);
   bool FetchNonce(std::string& error);
+  // Notes how the server refused `reply`, for LastFailure.
+  void NoteRefusal(const TAcmeHttpReply& reply);
 
   const TAcmeHttps& FHttps;
   EVP_PKEY* FAccountKey;
@@ -94,6 +108,7 @@ class TAcmeClient {
   std::string FAccountUrl;
   std::string FNonce;
   std::optional<std::chrono::seconds> FLastRetryAfter;
+  TAcmeFailure FLastFailure = TAcmeFailure::Passing;
 };
 
 // The server's problem document as "detail (type)", or the status and body

@@ -42,10 +42,20 @@ class TIssuance {
         FWait(std::move(wait)),
         FHttps(settings.ExtraRootsFile, settings.RequestTimeOut) {}
 
-  bool Run(std::string& error) {
+  bool Run(std::string& error, TAcmeFailure& failure) {
+    failure = TAcmeFailure::Passing;
     TPKey accountKey;
     if (!LoadOrCreateAccountKey(FSettings.AccountKeyFile, accountKey, error)) return false;
     TAcmeClient client(FHttps, accountKey.get());
+    // Every step stops at the first failure, so the client's last operation
+    // is the one that failed (or succeeded, when another step failed).
+    const bool obtained = Steps(client, accountKey.get(), error);
+    if (!obtained) failure = client.LastFailure();
+    return obtained;
+  }
+
+ private:
+  bool Steps(TAcmeClient& client, EVP_PKEY* accountKey, std::string& error) {
     Report("ACME: reading the directory " + FSettings.Directory);
     if (!client.LoadDirectory(FSettings.Directory, error) || !client.RegisterAccount(FSettings.EMail, error))
       return false;
@@ -54,7 +64,7 @@ class TIssuance {
     TAcmeOrder order;
     if (!client.NewOrder(FSettings.DnsName, order, error)) return false;
     for (const std::string& url : order.Authorizations)
-      if (!Authorize(client, accountKey.get(), url, error)) return false;
+      if (!Authorize(client, accountKey, url, error)) return false;
     if (!PollOrder(client, order, {"ready", "valid", "invalid"}, error)) return false;
     TPKey certificateKey;
     std::string csr;
@@ -78,7 +88,6 @@ class TIssuance {
     return true;
   }
 
- private:
   void Report(const std::string& text) const {
     if (FProgress) FProgress(text);
   }
@@ -157,9 +166,16 @@ TAcmeWait SleepingWait() {
 }
 
 bool ObtainCertificate(const TAcmeIssueSettings& settings, IAcmeChallengeResponder& responder,
-                       const TAcmeProgress& progress, const TAcmeWait& wait, std::string& error) {
+                       const TAcmeProgress& progress, const TAcmeWait& wait, std::string& error,
+                       TAcmeFailure& failure) {
   TIssuance issuance(settings, responder, progress, wait ? wait : SleepingWait());
-  return issuance.Run(error);
+  return issuance.Run(error, failure);
+}
+
+bool ObtainCertificate(const TAcmeIssueSettings& settings, IAcmeChallengeResponder& responder,
+                       const TAcmeProgress& progress, const TAcmeWait& wait, std::string& error) {
+  TAcmeFailure failure;
+  return ObtainCertificate(settings, responder, progress, wait, error, failure);
 }
 
 }  // namespace kelvane

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "KMX_uAcmeChallenge.h"
+#include "KMX_uAcmeClient.h"
 
 namespace kelvane {
 
@@ -37,8 +38,12 @@ using TAcmeProgress = std::function<void(std::string_view)>;
 using TAcmeWait = std::function<bool(std::chrono::milliseconds)>;
 TAcmeWait SleepingWait();
 
-// False, with a reason that names the step, when anything fails. The files
-// are written only after the certificate was downloaded.
+// False, with a reason that names the step, when anything fails; `failure`
+// then tells whether the ACME server refused for good. The files are written
+// only after the certificate was downloaded.
+bool ObtainCertificate(const TAcmeIssueSettings& settings, IAcmeChallengeResponder& responder,
+                       const TAcmeProgress& progress, const TAcmeWait& wait, std::string& error,
+                       TAcmeFailure& failure);
 bool ObtainCertificate(const TAcmeIssueSettings& settings, IAcmeChallengeResponder& responder,
                        const TAcmeProgress& progress, const TAcmeWait& wait, std::string& error);
 

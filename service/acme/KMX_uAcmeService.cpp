@@ -7,6 +7,7 @@
 #include "KMX_uAcmeAccountKey.h"
 #include "KMX_uAcmeCertFiles.h"
 #include "ucFileContent.h"
+#include "ucPaths.h"
 
 namespace kelvane {
 
@@ -54,8 +55,31 @@ TAcmeService::~TAcmeService() {
 TAcmeServiceFiles TAcmeService::Files() const { return FilesIn(FFolder + CertFolder); }
 TAcmeServiceFiles TAcmeService::StandInFiles() const { return FilesIn(FFolder + StandInFolder); }
 
+TAcmeServiceSettings TAcmeService::Settings() const {
+  std::lock_guard guard(FSettingsLock);
+  return FSettings;
+}
+
+void TAcmeService::UpdateSettings(TAcmeServiceSettings settings) {
+  std::lock_guard guard(FSettingsLock);
+  FSettings = std::move(settings);
+}
+
 TCertificateState TAcmeService::Assess() const {
-  return AssessCertificate(Files().Certificate, FHost, FSettings.RenewDaysBefore, std::chrono::system_clock::now());
+  const TAcmeServiceSettings settings = Settings();
+  const std::string file = Files().Certificate;
+  TCertificateState state =
+      AssessCertificate(file, FHost, settings.RenewDaysBefore, std::chrono::system_clock::now());
+  // The file's time rather than the certificate's start: ACME servers may
+  // date the start back, which would renew the new certificate once more.
+  TimePoint written;
+  std::string error;
+  if (state.Need == TCertificateNeed::Current && settings.RenewObtainedBefore &&
+      FileModifiedTime(file, written, error) && written < *settings.RenewObtainedBefore) {
+    state.Need = TCertificateNeed::Due;
+    state.Reason = file + " was obtained before [ACME] RenewObtainedBefore";
+  }
+  return state;
 }
 
 bool TAcmeService::WriteStandIn(std::string& error) {
@@ -70,36 +94,56 @@ bool TAcmeService::WriteStandIn(std::string& error) {
          WritePrivateFile(files.Certificate, pem, error) && WritePrivateFile(files.Issuers, pem, error);
 }
 
+void TAcmeService::RemoveStandIn() {
+  std::error_code ec;
+  std::filesystem::remove_all(FFolder + StandInFolder, ec);
+}
+
 bool TAcmeService::Wait(std::chrono::milliseconds pause) {
   std::unique_lock lock(FStopLock);
   return !FStopSignal.wait_for(lock, pause, [this] { return FStopping; });
 }
 
-bool TAcmeService::Order(const std::string& outputFolder, std::chrono::seconds timeLimit, std::string& error) {
+bool TAcmeService::WaitToRetryRenewal(std::chrono::milliseconds pause) {
+  std::unique_lock lock(FStopLock);
+  FStopSignal.wait_for(lock, pause, [this] { return FStopping || FRetryNow; });
+  FRetryNow = false;
+  return !FStopping;
+}
+
+bool TAcmeService::Order(const std::string& outputFolder, std::chrono::seconds timeLimit, std::string& error,
+                         TAcmeFailure& failure) {
+  const TAcmeServiceSettings settings = Settings();
   TAcmeIssueSettings issue;
-  issue.Directory = FSettings.Directory;
-  issue.EMail = FSettings.EMail;
-  issue.ExtraRootsFile = FSettings.CAFile;
+  issue.Directory = settings.Directory;
+  issue.EMail = settings.EMail;
+  issue.ExtraRootsFile = settings.CAFile;
   issue.DnsName = FHost;
   issue.AccountKeyFile = FFolder + CertFolder + AcmeAccountKeyName;
   issue.OutputFolder = outputFolder;
   issue.KeyPassphrase = FKeyPassphrase;
   issue.OrderTimeLimit = std::min<std::chrono::seconds>(timeLimit, OrderTimeLimit);
   const TAcmeWait wait = [this](std::chrono::milliseconds pause) { return Wait(pause); };
-  if (FSettings.Challenge == TAcmeChallengeType::TlsAlpn01)
-    return ObtainCertificate(issue, FTlsAlpn, FLog, wait, error);
+  failure = TAcmeFailure::Passing;
+  if (settings.Challenge == TAcmeChallengeType::TlsAlpn01)
+    return ObtainCertificate(issue, FTlsAlpn, FLog, wait, error, failure);
   // http-01 answers on port 80 only while the order is open.
   TAcmeHttp01Responder http01;
   if (!http01.Start(FListenAddress, Http01Port, error)) return false;
-  return ObtainCertificate(issue, http01, FLog, wait, error);
+  return ObtainCertificate(issue, http01, FLog, wait, error, failure);
 }
 
 bool TAcmeService::OrderUntil(std::chrono::steady_clock::time_point deadline, std::string& error) {
   std::chrono::milliseconds retry = FirstRetry;
   for (;;) {
     const auto limit = std::chrono::duration_cast<std::chrono::seconds>(deadline - std::chrono::steady_clock::now());
-    if (Order(FFolder + CertFolder, std::max(limit, std::chrono::seconds(1)), error)) return true;
+    TAcmeFailure failure;
+    if (Order(FFolder + CertFolder, std::max(limit, std::chrono::seconds(1)), error, failure)) return true;
     FLog("ACME: the order failed: " + error);
+    if (failure == TAcmeFailure::Permanent) {
+      error = "The ACME server refused: " + error;
+      return false;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left <= retry) return false;
     FLog("ACME: trying again in " + std::to_string(retry.count() / 1000) + " s");
@@ -115,7 +159,14 @@ bool TAcmeService::UseCurrentFiles(std::string& error) {
 
 void TAcmeService::CheckRenewal(std::function<bool(const std::string&)> checkNewFiles,
                                 std::function<void()> installed) {
-  if (FRenewing.exchange(true)) return;
+  if (FRenewing.exchange(true)) {
+    {
+      std::lock_guard guard(FStopLock);
+      FRetryNow = true;
+    }
+    FStopSignal.notify_all();
+    return;
+  }
   if (FRenewal.joinable()) FRenewal.join();
   FRenewal = std::thread([this, checkNewFiles = std::move(checkNewFiles), installed = std::move(installed)] {
     // Nothing may leave the thread: the service goes on with its old files.
@@ -130,15 +181,22 @@ void TAcmeService::CheckRenewal(std::function<bool(const std::string&)> checkNew
 
 void TAcmeService::Renew(const std::function<bool(const std::string&)>& checkNewFiles,
                          const std::function<void()>& installed) {
-  const TCertificateState state = Assess();
-  if (state.Need == TCertificateNeed::Current) return;
-  FLog("ACME: renewing: " + state.Reason);
   std::chrono::milliseconds retry = FirstRenewalRetry;
   for (;;) {
+    // Asked again before every try: the settings may have changed meanwhile.
+    const TCertificateState state = Assess();
+    if (state.Need == TCertificateNeed::Current) return;
+    FLog("ACME: renewing: " + state.Reason);
+    {
+      // A request to try now is met by this try.
+      std::lock_guard guard(FStopLock);
+      FRetryNow = false;
+    }
     std::string error;
     std::error_code ec;
     std::filesystem::create_directories(FFolder + RenewalFolder, ec);
-    if (Order(FFolder + RenewalFolder, OrderTimeLimit, error)) {
+    TAcmeFailure failure = TAcmeFailure::Passing;
+    if (Order(FFolder + RenewalFolder, OrderTimeLimit, error, failure)) {
       if (!checkNewFiles(RenewalFolder)) {
         error = "the new certificate files did not pass the checks";
       } else {
@@ -157,8 +215,13 @@ void TAcmeService::Renew(const std::function<bool(const std::string&)>& checkNew
       }
     }
     FLog("ACME: the renewal failed, the current certificate stays: " + error);
+    if (failure == TAcmeFailure::Permanent) {
+      FLog("ACME: the ACME server refused the renewal; it is asked again at the next check in " +
+           std::to_string(AcmeRenewalCheckPeriod.count()) + " hours");
+      return;
+    }
     FLog("ACME: trying the renewal again in " + std::to_string(retry.count() / 1000) + " s");
-    if (!Wait(retry)) return;
+    if (!WaitToRetryRenewal(retry)) return;
     retry = std::min<std::chrono::milliseconds>(retry * 2, LongestRenewalRetry);
   }
 }

@@ -28,6 +28,9 @@
 
 namespace kelvane {
 
+// How often the running service asks whether its certificate is due.
+inline constexpr std::chrono::hours AcmeRenewalCheckPeriod{12};
+
 struct TAcmeServiceFiles {
   std::string Certificate;
   std::string Key;
@@ -50,13 +53,23 @@ class TAcmeService {
   TAcmeServiceFiles Files() const;
   TAcmeServiceFiles StandInFiles() const;
 
+  // Whether the service's certificate needs an order: missing, for another
+  // host, due by the renewal rule, or written before RenewObtainedBefore.
   TCertificateState Assess() const;
 
   // Writes a self-signed certificate for the host to the stand-in files.
   bool WriteStandIn(std::string& error);
+  // Removes the stand-in files once the listener has loaded them (or no
+  // longer needs them).
+  void RemoveStandIn();
+
+  // Settings read again from the configuration file: the next order and the
+  // next check use them.
+  void UpdateSettings(TAcmeServiceSettings settings);
 
   // Orders into the service's files, retrying with back-off until the
-  // deadline. False with the last reason when no certificate came in time.
+  // deadline. False with the last reason when no certificate came in time,
+  // or at once when the ACME server refused for good.
   bool OrderUntil(std::chrono::steady_clock::time_point deadline, std::string& error);
 
   // For the listener: installs the ClientHello callback on its context.
@@ -69,20 +82,27 @@ class TAcmeService {
   // folder relative to the installation folder ("Cert/renewal/"), moves the
   // files into place, gives the listener the new certificate and calls
   // `installed`. A failure is logged and retried with back-off; the old files
-  // stay. Does nothing while a renewal runs.
+  // stay. A refusal for good is logged and left to the next check. While a
+  // renewal waits to try again, a call makes it check and try at once.
   void CheckRenewal(std::function<bool(const std::string& relativeFolder)> checkNewFiles,
                     std::function<void()> installed);
   bool RenewalRunning() const { return FRenewing; }
 
  private:
-  bool Order(const std::string& outputFolder, std::chrono::seconds timeLimit, std::string& error);
+  TAcmeServiceSettings Settings() const;
+  bool Order(const std::string& outputFolder, std::chrono::seconds timeLimit, std::string& error,
+             TAcmeFailure& failure);
+  // Waits until the pause ends (true) or the service stops (false).
   bool Wait(std::chrono::milliseconds pause);
+  // The same, but a call of CheckRenewal ends the wait early too.
+  bool WaitToRetryRenewal(std::chrono::milliseconds pause);
   void Renew(const std::function<bool(const std::string&)>& checkNewFiles, const std::function<void()>& installed);
 
   const std::string FFolder;
   const std::string FHost;
   const std::string FListenAddress;
-  const TAcmeServiceSettings FSettings;
+  mutable std::mutex FSettingsLock;
+  TAcmeServiceSettings FSettings;
   const std::string FKeyPassphrase;
   const TAcmeProgress FLog;
   TAcmeTlsAlpnResponder FTlsAlpn;
@@ -91,6 +111,7 @@ class TAcmeService {
   std::mutex FStopLock;
   std::condition_variable FStopSignal;
   bool FStopping = false;
+  bool FRetryNow = false;
   std::atomic<bool> FRenewing{false};
   std::thread FRenewal;
 };

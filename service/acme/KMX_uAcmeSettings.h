@@ -9,12 +9,19 @@
 //   Challenge        tls-alpn-01 (default) or http-01
 //   RenewDaysBefore  days before expiry to renew (default: a third of the
 //                    lifetime before)
+//   RenewObtainedBefore  a local time ("2026-12-10 20:00"): a certificate the
+//                    service wrote before it is renewed at the next check, so
+//                    an administrator can renew now (with Reload
+//                    Configuration) by writing the current time; once renewed,
+//                    the line changes nothing more (a time still to come
+//                    counts as the moment the file is read)
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "KMX_uAcmeChallenge.h"
+#include "ucTime.h"
 
 namespace kelvane {
 
@@ -27,12 +34,16 @@ struct TAcmeServiceSettings {
   std::string CAFile;
   TAcmeChallengeType Challenge = TAcmeChallengeType::TlsAlpn01;
   std::optional<int> RenewDaysBefore;
+  std::optional<TimePoint> RenewObtainedBefore;
 };
 
-// Reads the section from the configuration file's text. A file without the
-// section (or with an empty Directory) leaves ACME off. False, with a reason
-// that names the entry, for a value that cannot be used.
-bool ReadAcmeSettings(std::string_view configText, std::string_view applicationFolder,
-                      TAcmeServiceSettings& settings, std::string& error);
+class TIniReader;
+
+// Reads the section from the configuration file, as the configuration reader
+// has parsed it. A file without the section (or with an empty Directory)
+// leaves ACME off. False, with a reason that names the entry, for a value
+// that cannot be used.
+bool ReadAcmeSettings(const TIniReader& ini, std::string_view applicationFolder, TAcmeServiceSettings& settings,
+                      std::string& error);
 
 }  // namespace kelvane

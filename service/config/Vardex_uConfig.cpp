@@ -229,9 +229,16 @@ bool TConfig::Load(TConfigValues& Values, std::string& Error) const {
   read.Bounded(SecuritySection, "FailureWindow", 1, 86400, values.FailureWindow);
   read.Bounded(SecuritySection, "BlockSeconds", 1, 3600, values.BlockSeconds);
   values.ShutdownAllowed = read.Text("AllowShutdown", "False") == "True";
+  std::string acmeProblem;
+  const bool acmeValid = ReadAcmeSettings(ini, FApplicationFolderPath, values.Acme, acmeProblem);
+  if (!acmeValid) {
+    // "[ACME] Entry: why" names the entry before its colon.
+    const size_t colon = std::min(acmeProblem.find(':'), acmeProblem.size());
+    read.Report(acmeProblem.substr(0, colon), acmeProblem.substr(colon));
+  }
 
   if (!read.Problems().empty()) Error = "Error(s) in configuration file '" + path + "'." + read.Problems();
-  if (values.Users.empty() || !addressValid) return false;
+  if (values.Users.empty() || !addressValid || !acmeValid) return false;
   Values = std::move(values);
   return true;
 }
@@ -254,6 +261,7 @@ void TConfig::Apply(TConfigValues values) {
   FMaxFailures = values.MaxFailures;
   FFailureWindow = values.FailureWindow;
   FBlockSeconds = values.BlockSeconds;
+  FAcme = std::move(values.Acme);
 }
 
 bool TConfig::CheckUser(const std::string& UserName, const std::string& Password) const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KMX_uAcmeSettings.h"
 #include "ucIpConfig.h"
 #include "ucSnapshot.h"
 
@@ -43,6 +44,7 @@ struct TConfigValues {
   std::int32_t MaxFailures = 5;
   std::int32_t FailureWindow = 900;
   std::int32_t BlockSeconds = 60;
+  TAcmeServiceSettings Acme;
 };
 
 class TConfig {
@@ -103,6 +105,9 @@ class TConfig {
   std::int32_t FMaxFailures = 5;
   std::int32_t FFailureWindow = 900;
   std::int32_t FBlockSeconds = 60;
+  // [ACME]: certificates from an ACME server (off without a Directory). A
+  // value that cannot be used fails the reading, as a wrong address does.
+  TAcmeServiceSettings FAcme;
 
  private:
   mutable std::mutex FReloadLock;  // two reloads never interleave

@@ -14,7 +14,6 @@
 #include "Vardex_uConfig.h"
 #include "ucAsciiText.h"
 #include "ucKeyPassphrase.h"
-#include "ucFileContent.h"
 #include "ucPaths.h"
 #include "ucPower.h"
 #include "ucSharedLibrary.h"
@@ -29,7 +28,6 @@ using namespace std::chrono_literals;
 constexpr auto RebootDelay = 2000ms;
 constexpr auto DefaultAllocPeriod = 20000ms;
 constexpr auto CertErrorThrottle = 1s;
-constexpr auto AcmeRenewalCheckPeriod = std::chrono::hours(12);
 constexpr auto CertExpiryCheckPeriod = std::chrono::hours(12);
 // Days before the end of validity at which a certificate that nothing renews
 // is reported, each once.
@@ -37,7 +35,6 @@ constexpr int CertExpiryWarningDays[] = {30, 7, 1};
 // The first certificate must come well within the service manager's start
 // time-out (two minutes), so that the start fails with a line of its own.
 constexpr auto AcmeStartTimeLimit = 90s;
-constexpr std::size_t MaxConfigFileBytes = 1024 * 1024;
 
 const std::string CertFolder = "Cert\\";
 const std::string RootCertificateName = CertFolder + "CAcert.pem";
@@ -279,15 +276,9 @@ void TdmMain::tmrCertExpiryTimer() {
 }
 
 bool TdmMain::PrepareAcmeCertificate(std::string& ErrorText) {
-  std::string text, error;
-  TAcmeServiceSettings settings;
-  if (!ReadFileContent(ApplicationFolderPath + "Vardex.cfg", MaxConfigFileBytes, text, error)) return true;
-  if (!ReadAcmeSettings(text, ApplicationFolderPath, settings, error)) {
-    ErrorText = Format("Server start cancelled. %s", error);
-    FLog->WriteError(ErrorText);
-    return false;
-  }
+  const TAcmeServiceSettings& settings = Config->FAcme;
   if (!settings.Enabled) return true;
+  std::string error;
   FAcme = std::make_unique<TAcmeService>(ApplicationFolderPath, Config->FCommonName, Config->FThisServerIPNumber,
                                          settings, KeyPassphrase, [this](std::string_view line) { FLog->WriteError(line); });
   tmrAcmeRenewal.SetEnabled(true);
@@ -316,7 +307,10 @@ bool TdmMain::PrepareAcmeCertificate(std::string& ErrorText) {
     ServerInterceptOpenSSL.CertificateFile = standIn.Certificate;
     ServerInterceptOpenSSL.KeyFile = standIn.Key;
     ServerInterceptOpenSSL.RootCertificateFile = standIn.Issuers;
-    if (!StartHTTPServer()) {
+    const bool listening = StartHTTPServer();
+    // The listener has loaded the stand-in; its files are no longer needed.
+    FAcme->RemoveStandIn();
+    if (!listening) {
       ErrorText = "Cannot start HTTPS server.";
       return false;
     }
@@ -331,6 +325,22 @@ bool TdmMain::PrepareAcmeCertificate(std::string& ErrorText) {
     return false;
   }
   return true;
+}
+
+void TdmMain::ReloadAcmeSettings() {
+  if (!FAcme) {
+    if (Config->FAcme.Enabled) FLog->WriteError("ACME: the [ACME] section takes effect at the next start of the service.");
+    return;
+  }
+  if (!Config->FAcme.Enabled) {
+    FLog->WriteError("ACME: the certificate is renewed with the earlier [ACME] settings until the next start of the service.");
+    return;
+  }
+  // The certificate is checked at once with the new settings: one they find
+  // due (RenewObtainedBefore, RenewDaysBefore) is renewed now, and a renewal
+  // waiting to try again tries now.
+  FAcme->UpdateSettings(Config->FAcme);
+  tmrAcmeRenewalTimer();
 }
 
 void TdmMain::tmrAcmeRenewalTimer() {
@@ -667,6 +677,7 @@ void TdmMain::ReloadConfiguration(const std::string& UserName, const std::string
   }
   Config->Apply(std::move(next));
   ApplyThrottleSettings();
+  ReloadAcmeSettings();
   if (!warnings.empty()) FLog->WriteError(warnings);
   FLog->WriteHistory(UserName, PeerAddress, "Reload Configuration");
   HTML->SetShutdownAllowed(Config->FShutdownAllowed);

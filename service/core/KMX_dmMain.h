@@ -86,6 +86,9 @@ class TdmMain final : public TErrorHandler {
   // files are missing or for another host. False ends the start.
   bool PrepareAcmeCertificate(std::string& ErrorText);
   void tmrAcmeRenewalTimer();
+  // After a reload: the renewal takes the new [ACME] settings and checks the
+  // certificate at once.
+  void ReloadAcmeSettings();
   // Reports a certificate that nothing renews 30, 7 and 1 days before it
   // ends, each once.
   void tmrCertExpiryTimer();

@@ -116,7 +116,8 @@ TEST_F(TdmMainAcmeTest, UnusableDirectoryFailsTheStartWithAClearLine) {
   Configure("http://127.0.0.1/dir");
   std::string errorText;
   EXPECT_FALSE(Start(errorText));
-  EXPECT_THAT(errorText, HasSubstr("[ACME] Directory"));
+  EXPECT_THAT(Main->StartReport(), HasSubstr("Server start cancelled."));
+  EXPECT_THAT(Main->StartReport(), HasSubstr("Wrong parameter '[ACME] Directory'"));
   EXPECT_THAT(Folder.ErrorLog(), HasSubstr("is no https address"));
   EXPECT_FALSE(GetLogin().Connected);
 }

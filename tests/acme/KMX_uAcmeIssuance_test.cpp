@@ -76,7 +76,7 @@ class AcmeIssuanceTest : public ::testing::Test {
       FProgress += std::string(line) + "\n";
       if (progress) progress(line);
     };
-    return ObtainCertificate(settings, responder, logged, SleepingWait(), error);
+    return ObtainCertificate(settings, responder, logged, SleepingWait(), error, FFailure);
   }
 
   // The service's own certificate checks, in the order it runs them before
@@ -114,6 +114,7 @@ class AcmeIssuanceTest : public ::testing::Test {
   std::unique_ptr<testing::TTlsAlpnTestListener> FListener;
   std::unique_ptr<testing::TPebble> FPebble;
   std::string FProgress;
+  TAcmeFailure FFailure = TAcmeFailure::Passing;
 };
 
 TEST_F(AcmeIssuanceTest, IssuesWithEitherChallengeAndKeepsTheAccountKey) {
@@ -132,22 +133,31 @@ TEST_F(AcmeIssuanceTest, IssuesWithEitherChallengeAndKeepsTheAccountKey) {
   EXPECT_NE(testing::ReadFile(CertFolder() + "WSScert.pem"), firstCertificate);
 }
 
-TEST_F(AcmeIssuanceTest, BadDirectoryGivesAClearReasonAndWritesNothing) {
+// Whether asking again can help: a server that cannot be reached may come
+// back, a server that refuses the address or the name will refuse again.
+TEST_F(AcmeIssuanceTest, FailuresGiveAClearReasonTellPassingFromPermanentAndWriteNothing) {
+  const std::string pebbleRoot = FPebble->DirectoryUrl().substr(0, FPebble->DirectoryUrl().size() - 3);
   const struct {
     std::string Directory;
+    std::string DnsName;
     std::string Reason;
+    TAcmeFailure Failure;
   } cases[] = {
-      {"http://127.0.0.1/dir", "is no https address"},
-      {"https://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()) + "/dir", "Connection refused"},
-      {FPebble->DirectoryUrl().substr(0, FPebble->DirectoryUrl().size() - 3) + "nodir", "status 404"},
+      {"http://127.0.0.1/dir", ServiceName, "is no https address", TAcmeFailure::Passing},
+      {"https://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()) + "/dir", ServiceName, "Connection refused",
+       TAcmeFailure::Passing},
+      {pebbleRoot + "nodir", ServiceName, "status 404", TAcmeFailure::Permanent},
+      {FPebble->DirectoryUrl(), "bad_name!.example", "urn:ietf:params:acme:error:", TAcmeFailure::Permanent},
   };
   for (const auto& c : cases) {
     TAcmeIssueSettings settings = Settings();
     settings.Directory = c.Directory;
+    settings.DnsName = c.DnsName;
     std::string error;
     EXPECT_FALSE(Obtain(settings, FTlsAlpn, error)) << c.Directory;
     EXPECT_THAT(error, HasSubstr(c.Reason));
-    EXPECT_THAT(error, HasSubstr(c.Directory));
+    EXPECT_THAT(error, HasSubstr(c.Directory == FPebble->DirectoryUrl() ? c.DnsName : c.Directory));
+    EXPECT_EQ(FFailure, c.Failure) << error;
   }
   EXPECT_FALSE(std::filesystem::exists(CertFolder() + "WSScert.pem"));
 }
@@ -160,6 +170,7 @@ TEST_F(AcmeIssuanceTest, ServerGoneMidwayFailsClearlyAndWithdrawsTheChallenge) {
   EXPECT_FALSE(obtained);
   EXPECT_THAT(error, HasSubstr("accepting the challenge"));
   EXPECT_THAT(error, HasSubstr("Connection refused"));
+  EXPECT_EQ(FFailure, TAcmeFailure::Passing);
   EXPECT_FALSE(std::filesystem::exists(CertFolder() + "WSScert.pem"));
   EXPECT_FALSE(testing::HandshakeWith(FListener->Port(), ServiceName, AcmeTlsAlpnProtocol).Connected);
 }

@@ -144,5 +144,20 @@ TEST_F(AcmeServiceTest, AcmeServerGoneDuringRenewal) {
   ExpectFailedRenewalKeepsTheOldCertificate("Connection refused");
 }
 
+TEST_F(AcmeServiceTest, ARefusalForGoodIsLeftToTheNextCheck) {
+  TAcmeServiceSettings settings;
+  settings.Enabled = true;
+  settings.Directory = FPebble->DirectoryUrl() + "-missing";
+  settings.CAFile = FPebble->RootsFile();
+  FService->UpdateSettings(settings);
+  const std::string certificate = testing::ReadFile(FFolder.Path() + "Cert/WSScert.pem");
+  FService->CheckRenewal([](const std::string&) { return true; }, [] { ADD_FAILURE() << "installed"; });
+  ASSERT_TRUE(WaitForRenewalEnd());
+  EXPECT_THAT(Log(), HasSubstr("status 404"));
+  EXPECT_THAT(Log(), HasSubstr("asked again at the next check in 12 hours"));
+  EXPECT_THAT(Log(), ::testing::Not(HasSubstr("trying the renewal again")));
+  EXPECT_EQ(testing::ReadFile(FFolder.Path() + "Cert/WSScert.pem"), certificate);
+}
+
 }  // namespace
 }  // namespace kelvane

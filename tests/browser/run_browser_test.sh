@@ -15,6 +15,11 @@ if [ ! -x "$chromium" ] || ! command -v node >/dev/null || ! command -v npm >/de
   exit 77
 fi
 
+if [ "$1" = acme ] && { ! command -v pebble >/dev/null || ! command -v certutil >/dev/null; }; then
+  echo "SKIPPED: the certificate case needs pebble and certutil (libnss3-tools)"
+  exit 77
+fi
+
 # playwright-core, as pinned in package.json, needs node 20 or newer.
 node_major="$(node -p 'process.versions.node.split(".")[0]')"
 if [ "$node_major" -lt 20 ]; then

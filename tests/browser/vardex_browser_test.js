@@ -358,6 +358,123 @@ const cases = {
   },
 };
 
+// The certificate case: the service starts without any certificate and
+// obtains one from Debian's pebble on loopback; the browser trusts pebble's
+// root through the NSS database of a HOME of its own (certutil), with
+// certificate errors not ignored, logs in and reloads the configuration.
+function httpsGet(url, ca) {
+  return new Promise((resolve, reject) => {
+    const request = require('node:https').get(url, { ca, rejectUnauthorized: !!ca, timeout: 5000 }, (response) => {
+      let body = '';
+      response.setEncoding('latin1');
+      response.on('data', (chunk) => { body += chunk; });
+      response.on('end', () => resolve({ status: response.statusCode, body }));
+    });
+    request.once('timeout', () => request.destroy(new Error('time-out')));
+    request.once('error', reject);
+  });
+}
+
+async function pollUntil(what, seconds, attempt) {
+  const deadline = Date.now() + seconds * 1000;
+  for (;;) {
+    try {
+      const result = await attempt();
+      if (result) return result;
+    } catch { /* not yet */ }
+    if (Date.now() > deadline) throw new Error(`${what} within ${seconds} s`);
+    await sleep(200);
+  }
+}
+
+async function startPebble(folder, validationPort) {
+  run('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'pebble-key.pem', '-out',
+    'pebble-cert.pem', '-days', '2', '-subj', '/CN=pebble', '-addext', 'subjectAltName=IP:127.0.0.1'], folder);
+  const [port, managementPort] = [await freeLoopbackPort(), await freeLoopbackPort()];
+  fs.writeFileSync(path.join(folder, 'pebble.json'), JSON.stringify({ pebble: {
+    listenAddress: `127.0.0.1:${port}`, managementListenAddress: `127.0.0.1:${managementPort}`,
+    certificate: path.join(folder, 'pebble-cert.pem'), privateKey: path.join(folder, 'pebble-key.pem'),
+    httpPort: await freeLoopbackPort(), tlsPort: validationPort, ocspResponderURL: '',
+    externalAccountBindingRequired: false } }));
+  const child = childProcess.spawn('pebble', ['-config', path.join(folder, 'pebble.json')],
+    { cwd: folder, stdio: 'ignore', env: { ...process.env, PEBBLE_VA_NOSLEEP: '1' } });
+  const httpsRoot = fs.readFileSync(path.join(folder, 'pebble-cert.pem'), 'latin1');
+  const root = await pollUntil('pebble did not answer', 30, async () => {
+    const reply = await httpsGet(`https://127.0.0.1:${managementPort}/roots/0`, httpsRoot);
+    return reply.status === 200 && reply.body;
+  });
+  fs.writeFileSync(path.join(folder, 'root.pem'), root);
+  fs.writeFileSync(path.join(folder, 'roots.pem'), httpsRoot + root);
+  return { child, directory: `https://127.0.0.1:${port}/dir`, root: path.join(folder, 'root.pem'),
+    roots: path.join(folder, 'roots.pem') };
+}
+
+async function acmeMain() {
+  fs.mkdirSync(screenshotFolder, { recursive: true });
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'kelvane-browser-acme-'));
+  const home = path.join(folder, 'home');
+  let service = null;
+  let pebble = null;
+  let context = null;
+  try {
+    fs.copyFileSync(vardexProgram, path.join(folder, 'vardex'));
+    fs.chmodSync(path.join(folder, 'vardex'), 0o755);
+    fs.cpSync(webFolder, path.join(folder, 'Web'), { recursive: true });
+    fs.symlinkSync('/usr/bin/openssl', path.join(folder, 'openssl'));
+    fs.mkdirSync(path.join(folder, 'Cert'), { mode: 0o700 });
+    fs.mkdirSync(path.join(folder, 'pebble'));
+    const port = await freeLoopbackPort();
+    pebble = await startPebble(path.join(folder, 'pebble'), port);
+    fs.writeFileSync(path.join(folder, 'Vardex.cfg'),
+      '[Configuration]\r\nCommonName=localhost\r\nThisServerIPNumber=127.0.0.1\r\n' +
+      `VardexPort=${port}\r\nLoginRequest=${loginRequest}\r\n[UserList]\r\n${userName}=${password}\r\n` +
+      `[ACME]\r\nDirectory=${pebble.directory}\r\nCAFile=${pebble.roots}\r\n`, { mode: 0o600 });
+    service = new Service(folder);
+    await pollUntil(`vardex served no login page (${service.stderr})`, 100, async () => {
+      if (service.exit) throw new Error(`vardex ended at start: ${service.stderr}`);
+      return (await httpsGet(`https://localhost:${port}/${loginRequest}`, null)).status === 200;
+    });
+    log(`vardex serves its ACME certificate on port ${port}`);
+
+    // Only pebble's issuing root is trusted, in the browser's own NSS database.
+    const nssdb = path.join(home, '.pki', 'nssdb');
+    fs.mkdirSync(nssdb, { recursive: true });
+    run('certutil', ['-N', '-d', `sql:${nssdb}`, '--empty-password'], folder);
+    run('certutil', ['-A', '-d', `sql:${nssdb}`, '-n', 'pebble test root', '-t', 'C,,', '-i', pebble.root], folder);
+
+    context = await chromium.launchPersistentContext(path.join(home, 'profile'), {
+      executablePath: chromiumProgram,
+      headless: true,
+      ignoreHTTPSErrors: false,
+      timeout: 30000,
+      env: { ...process.env, HOME: home },
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+        '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    });
+    context.setDefaultTimeout(15000);
+    const page = context.pages()[0] || await context.newPage();
+    await openLoginPage(page, port);
+    assert.match(await rowText(page, 'Secure Cert:'), /^Valid until \S/);
+    await page.screenshot({ path: path.join(screenshotFolder, 'login-acme.png'), fullPage: true });
+    await logIn(page, userName, password, 'Reload Configuration');
+    assert.equal(await rowText(page, 'Action taken:'), 'Server configuration reloaded.');
+    assert.match(service.errorLog(), /ACME: certificate for localhost written/);
+    // Certificate errors are not ignored: the address the certificate does
+    // not name is refused.
+    const other = await context.newPage();
+    await assert.rejects(other.goto(`https://127.0.0.1:${port}/${loginRequest}`), /ERR_CERT/);
+
+    const exit = await service.stop();
+    assert.deepEqual(exit, { code: 0, signal: null }, `vardex stopped badly: ${service.stderr}`);
+    console.log('browser case "acme" passed');
+  } finally {
+    if (context) await context.close().catch(() => {});
+    if (service) await service.stop();
+    if (pebble) pebble.child.kill('SIGKILL');
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
 const configurations = {
   reboot: '',
   shutdown: 'AllowShutdown=True\r\n',
@@ -366,6 +483,7 @@ const configurations = {
 };
 
 async function main() {
+  if (caseName === 'acme') return acmeMain();
   if (!(caseName in cases) || !screenshotFolder) {
     throw new Error('usage: vardex_browser_test.js reboot|shutdown|totp|frame <vardex> <Web folder> <screenshot folder>');
   }
