@@ -33,6 +33,8 @@
 #include <openssl/ssl.h>
 
 #include "KMX_uAcmeTlsAlpn.h"
+#include "KMX_uTLSContext.h"
+#include "KMX_uWorkerPool.h"
 #include "ucHeap.h"
 #include "ucOpenFiles.h"
 #include "ucResourceLimits.h"
@@ -64,69 +66,6 @@ constexpr char ContinueResponse[] = "HTTP/1.1 100 Continue\r\n\r\n";
 // A connection's life: the states up to ReadingRequest count as idle and may
 // be dropped to make room for a new connection.
 enum class TSessionState { Handshake, ReadingRequest, Handling, Writing, Closing };
-
-// Connection threads: created when a request finds none free (up to a
-// maximum), then kept for the next requests.
-class TWorkerPool {
- public:
-  ~TWorkerPool() { Close(); }
-
-  void SetMaxThreads(std::size_t maxThreads) {
-    std::lock_guard lock(FMutex);
-    FMaxThreads = std::max<std::size_t>(maxThreads, 1);
-  }
-
-  void Post(std::function<void()> task) {
-    std::unique_lock lock(FMutex);
-    if (FClosing) return;
-    FQueue.push_back(std::move(task));
-    if (FQueue.size() > FIdle && FThreads.size() < FMaxThreads) {
-      FThreads.emplace_back([this] { Run(); });
-    } else {
-      FWake.notify_one();
-    }
-  }
-
-  // Lets running tasks end, drops queued ones and joins every thread.
-  void Close() {
-    std::deque<std::function<void()>> dropped;
-    std::vector<std::thread> threads;
-    {
-      std::lock_guard lock(FMutex);
-      FClosing = true;
-      dropped.swap(FQueue);
-      threads.swap(FThreads);
-    }
-    FWake.notify_all();
-    dropped.clear();
-    for (std::thread& thread : threads) thread.join();
-  }
-
- private:
-  void Run() {
-    std::unique_lock lock(FMutex);
-    for (;;) {
-      ++FIdle;
-      FWake.wait(lock, [this] { return FClosing || !FQueue.empty(); });
-      --FIdle;
-      if (FQueue.empty()) return;
-      std::function<void()> task = std::move(FQueue.front());
-      FQueue.pop_front();
-      lock.unlock();
-      task();
-      task = nullptr;
-      lock.lock();
-    }
-  }
-
-  std::mutex FMutex;
-  std::condition_variable FWake;
-  std::deque<std::function<void()>> FQueue;
-  std::vector<std::thread> FThreads;
-  std::size_t FIdle = 0;
-  std::size_t FMaxThreads = 1;
-  bool FClosing = false;
-};
 
 std::string ReasonPhrase(int statusCode) {
   const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(statusCode));
@@ -547,58 +486,6 @@ class TSession : public std::enable_shared_from_this<TSession> {
   std::atomic<TSessionState> FState{TSessionState::Handshake};
   std::atomic<bool> FClosed{false};
 };
-
-bool LoadTLSContext(const TTLSServerFiles& files, std::shared_ptr<ssl::context>& context, std::string& error) {
-  ::ERR_clear_error();
-  auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
-  SSL_CTX* handle = tls->native_handle();
-  tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
-                   ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use |
-                   ssl::context::no_compression);
-  ::SSL_CTX_set_min_proto_version(handle, TLS1_2_VERSION);
-  // Client-started renegotiation is only good for tying up the CPU.
-  ::SSL_CTX_set_options(handle, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
-  // Idle connections give their record buffers back.
-  ::SSL_CTX_set_mode(handle, SSL_MODE_RELEASE_BUFFERS);
-  ::SSL_CTX_set_cipher_list(handle, "ECDHE+AESGCM:ECDHE+CHACHA20");
-  static constexpr unsigned char SessionContext[] = "kelvane";
-  ::SSL_CTX_set_session_id_context(handle, SessionContext, sizeof SessionContext - 1);
-  tls->set_verify_mode(ssl::verify_none);
-  tls->set_password_callback(
-      [getPassword = files.GetPassword](std::size_t, ssl::context::password_purpose) {
-        return getPassword ? getPassword() : std::string();
-      });
-
-  error_code ec;
-  tls->use_certificate_chain_file(files.CertificateFile, ec);
-  if (ec) {
-    error = "Cannot load the certificate file '" + files.CertificateFile + "': " + ec.message();
-    return false;
-  }
-  tls->use_private_key_file(files.KeyFile, ssl::context::pem, ec);
-  if (ec) {
-    error = "Cannot load the private key file '" + files.KeyFile + "': " + ec.message();
-    return false;
-  }
-  if (::SSL_CTX_check_private_key(handle) != 1) {
-    error = "The private key in '" + files.KeyFile + "' does not belong to the certificate.";
-    return false;
-  }
-  tls->load_verify_file(files.RootCertificateFile, ec);
-  if (ec) {
-    error = "Cannot load the root certificate file '" + files.RootCertificateFile + "': " + ec.message();
-    return false;
-  }
-  // Left alone, OpenSSL would verify the certificate against the root once
-  // per handshake to find the chain to send. Build it once here instead;
-  // whether the root really signed the certificate is the start-up checks'
-  // business, so a chain that does not build is no error.
-  ::SSL_CTX_build_cert_chain(handle, SSL_BUILD_CHAIN_FLAG_NO_ROOT | SSL_BUILD_CHAIN_FLAG_IGNORE_ERROR);
-  ::SSL_CTX_set_mode(handle, SSL_MODE_NO_AUTO_CHAIN);
-  ::ERR_clear_error();
-  context = std::move(tls);
-  return true;
-}
 
 void TServerCore::EnsureIOThreads() {
   if (!IOThreads.empty()) return;
