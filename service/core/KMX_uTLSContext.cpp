@@ -5,6 +5,8 @@
 
 #include <boost/asio/ssl.hpp>
 
+#include "KMX_uTicketKeys.h"
+
 namespace kelvane {
 
 namespace {
@@ -27,6 +29,13 @@ bool LoadTLSContext(const TTLSServerFiles& files, std::shared_ptr<ssl::context>&
   ::SSL_CTX_set_cipher_list(handle, "ECDHE+AESGCM:ECDHE+CHACHA20");
   static constexpr unsigned char SessionContext[] = "kelvane";
   ::SSL_CTX_set_session_id_context(handle, SessionContext, sizeof SessionContext - 1);
+  // Returning clients resume with a ticket they hold (TLS 1.3, and TLS 1.2
+  // ticket resumption); the server keeps no session of its own, so a flood of
+  // handshakes leaves nothing behind. One ticket per connection is enough for
+  // a browser that opens one connection per request.
+  ::SSL_CTX_set_session_cache_mode(handle, SSL_SESS_CACHE_OFF);
+  ::SSL_CTX_set_num_tickets(handle, 1);
+  InstallTicketKeys(handle);
   tls->set_verify_mode(ssl::verify_none);
   tls->set_password_callback(
       [getPassword = files.GetPassword](std::size_t, ssl::context::password_purpose) {

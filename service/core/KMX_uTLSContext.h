@@ -2,7 +2,8 @@
 
 // The listener's server-side TLS context, loaded from the certificate, key
 // and root files: TLS 1.2 and newer, forward-secret AEAD ciphers only, no
-// renegotiation, and the certificate chain built once at load time.
+// renegotiation, the certificate chain built once at load time, and session
+// tickets under keys that change (see KMX_uTicketKeys.h).
 
 #include <memory>
 #include <string>
