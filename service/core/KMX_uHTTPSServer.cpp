@@ -30,6 +30,7 @@
 #include <openssl/ssl.h>
 
 #include "KMX_uAcmeTlsAlpn.h"
+#include "KMX_uSocketBio.h"
 #include "KMX_uTLSContext.h"
 #include "KMX_uWorkerPool.h"
 #include "ucHeap.h"
@@ -344,8 +345,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
     });
   }
 
-  // The SSL_get_error() of a failed call, with the thread's error queue left
-  // empty for the next connection on this thread.
+  // The SSL_get_error() of a failed call (each call starts with the thread's
+  // error queue empty, as SSL_get_error() needs), with the queue left empty
+  // for the next connection on this thread.
   int FailureOf(int result) {
     const int error = ::SSL_get_error(FSsl.get(), result);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ::ERR_clear_error();
@@ -362,16 +364,19 @@ class TSession : public std::enable_shared_from_this<TSession> {
     if (FClosed) return CloseSocket();
     FSocket.non_blocking(true, ec);
     FSsl.reset(::SSL_new(FConfig->TLS->native_handle()));
-    if (ec || !FSsl || ::SSL_set_fd(FSsl.get(), FSocket.native_handle()) != 1) {
+    BIO* bio = FSsl ? NewSocketBio(FSocket.native_handle()) : nullptr;
+    if (ec || bio == nullptr) {
       ::ERR_clear_error();
       return CloseSocket();
     }
+    ::SSL_set_bio(FSsl.get(), bio, bio);
     ::SSL_set_accept_state(FSsl.get());
     SetDeadline(ReadDeadline());
     Handshake();
   }
 
   void Handshake() {
+    ::ERR_clear_error();
     const int result = ::SSL_do_handshake(FSsl.get());
     if (result != 1) {
       const int error = FailureOf(result);
@@ -389,6 +394,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void ReadRequest() {
     char* buffer = ThreadReadBuffer();
     for (;;) {
+      ::ERR_clear_error();
       const int result = ::SSL_read(FSsl.get(), buffer, static_cast<int>(ReadChunk));
       if (result <= 0) {
         const int error = FailureOf(result);
@@ -610,6 +616,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void WriteOut() {
     while (FOutSent < FOut.size()) {
       const std::size_t chunk = std::min<std::size_t>(FOut.size() - FOutSent, 1 << 30);
+      ::ERR_clear_error();
       const int result = ::SSL_write(FSsl.get(), FOut.data() + FOutSent, static_cast<int>(chunk));
       if (result <= 0) {
         const int error = FailureOf(result);
@@ -633,6 +640,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   void Shutdown() {
+    ::ERR_clear_error();
     if (!FShutdownSent) {
       const int result = ::SSL_shutdown(FSsl.get());
       if (result == 1) return CloseSocket();
@@ -646,6 +654,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
     // close_notify or the end of the stream.
     char* buffer = ThreadReadBuffer();
     for (;;) {
+      ::ERR_clear_error();
       const int result = ::SSL_read(FSsl.get(), buffer, static_cast<int>(ReadChunk));
       if (result > 0) continue;
       const int error = FailureOf(result);

@@ -275,6 +275,28 @@ TEST_F(HTTPSServerTest, AClientThatDoesNotTakeItsAnswerIsDropped) {
   ::pclose(reader);
 }
 
+TEST_F(HTTPSServerTest, AClientThatLeavesDuringItsAnswerCostsNoSignal) {
+  // SIGPIPE at its default (ending the process), as in the service; the test
+  // clients want it ignored again afterwards.
+  struct TDefaultPipeSignal {
+    TDefaultPipeSignal() { ::signal(SIGPIPE, SIG_DFL); }
+    ~TDefaultPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+  } defaultPipeSignal;
+  std::promise<void> gone;
+  FHandler = [&gone](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document != "/big") return;
+    response.Body.assign(64 * 1024 * 1024, 'x');
+    response.AfterSent = [&gone] { gone.set_value(); };
+  };
+  StartServer();
+  // head ends after the first bytes; openssl dies writing to it and the
+  // connection goes with most of the answer unread.
+  testing::ShellOutput("printf 'GET /big HTTP/1.1\\r\\nHost: a\\r\\n\\r\\n' | openssl s_client -quiet -connect 127.0.0.1:" +
+                       std::to_string(Port()) + " 2>/dev/null | head -c 10 >/dev/null");
+  EXPECT_EQ(gone.get_future().wait_for(20s), std::future_status::ready);
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/next"), Verified()).Status, 200);
+}
+
 TEST_F(HTTPSServerTest, RequestsTheServerRefusesNeverReachTheHandler) {
   FSettings.BodyLimit = 64 * 1024;
   FSettings.HeaderLimit = 8 * 1024;
