@@ -52,12 +52,11 @@ bench_build
 
 work="$(mktemp -d)"
 chmod 755 "$work"
-nginx_pid=""
 hold_pid=""
 cleanup() {
   bench_stop_service
   [ -n "$hold_pid" ] && kill "$hold_pid" 2>/dev/null || true
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  bench_stop_nginx
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -68,51 +67,8 @@ bench_installation "$folder" "$port"
 bench_build_dir="$before_dir/build/bench" bench_installation "$before_folder" "$port"
 cp "$folder"/Cert/*.pem "$before_folder/Cert/"
 
-# nginx gets the service's own login page, certificate and key (passphrase
-# and all).
-bench_start_service "$folder"
-mkdir -p "$work/ngx/logs" "$work/ngx/www"
-curl -sf --cacert "$folder/Cert/CAcert.pem" "https://localhost:$port/Vardex_Login" -o "$work/ngx/www/page.html"
-bench_stop_service
-echo plover >"$work/ngx/pass"
-chmod -R a+rX "$work/ngx"
-cat >"$work/ngx/nginx.conf" <<CONF
-worker_processes auto;
-worker_rlimit_nofile 16384;
-error_log $work/ngx/logs/error.log;
-pid $work/ngx/nginx.pid;
-events { worker_connections 8192; }
-http {
-  access_log off;
-  client_body_temp_path $work/ngx/tmp;
-  proxy_temp_path $work/ngx/tmp;
-  fastcgi_temp_path $work/ngx/tmp;
-  uwsgi_temp_path $work/ngx/tmp;
-  scgi_temp_path $work/ngx/tmp;
-  server {
-    listen 127.0.0.1:$nginx_port ssl;
-    ssl_certificate $folder/Cert/WSScert.pem;
-    ssl_certificate_key $folder/Cert/WSSkey.pem;
-    ssl_password_file $work/ngx/pass;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    root $work/ngx/www;
-    default_type "text/html; charset=ISO-8859-1";
-    location / { try_files /page.html =404; }
-  }
-}
-CONF
+bench_nginx_prefix "$work/ngx" "$folder" "$nginx_port"
 
-start_nginx() {
-  nginx -p "$work/ngx" -c "$work/ngx/nginx.conf" -g 'daemon off;' >/dev/null 2>&1 &
-  nginx_pid=$!
-  "$bench_load" listening "$nginx_port" 10
-  sleep 0.3
-}
-stop_nginx() {
-  kill "$nginx_pid" 2>/dev/null || true
-  wait "$nginx_pid" 2>/dev/null || true
-  nginx_pid=""
-}
 # Resident memory in kB of a process and its children.
 tree_rss() {
   local sum=0 p
@@ -128,7 +84,7 @@ with_server() {
   case "$who" in
     ours) bench_start_service "$folder"; "$@" "$port"; bench_stop_service ;;
     before) bench_start_service "$before_folder"; "$@" "$port"; bench_stop_service ;;
-    nginx) start_nginx; "$@" "$nginx_port"; stop_nginx ;;
+    nginx) bench_start_nginx "$work/ngx" "$nginx_port"; "$@" "$nginx_port"; bench_stop_nginx ;;
   esac
 }
 

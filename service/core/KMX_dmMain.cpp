@@ -555,18 +555,9 @@ bool TdmMain::CheckSecondFactor(const std::string& UserName, const std::string& 
 bool TdmMain::HTTPServerAnswerAtOnce(const THTTPRequest& Request, THTTPResponse& Response) {
   // A submission that gets past the cross-site check and the throttle checks
   // a password and may write the history: that is a connection thread's work.
-  if (!FAcmePending && !Request.Field("Action").empty()) {
-    try {
-      return RefuseSubmission(Request, Response);
-    } catch (const std::exception& e) {
-      ApplicationException(e);
-      Response = THTTPResponse{};
-      Response.StatusCode = 500;
-      Response.ContentType = "text/plain; charset=ISO-8859-1";
-      Response.Body = "Internal server error.";
-      return true;
-    }
-  }
+  // An exception (a template that cannot be read) is answered 500 by the
+  // listener, its message logged through the listener's error sink.
+  if (!FAcmePending && !Request.Field("Action").empty()) return RefuseSubmission(Request, Response);
   HTTPServerCommandGet(Request, Response);
   return true;
 }
