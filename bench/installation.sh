@@ -73,3 +73,63 @@ bench_stop_service() {
 # A field of /proc/<pid>/status in kB.
 proc_kb() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
 proc_fds() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
+
+# nginx beside the service, as a normal process from a prefix folder of its
+# own (never the system service), serving the service's own login page with
+# its certificate and key (passphrase and all) on 127.0.0.1:<nginx port>.
+#
+#   bench_nginx_prefix <prefix> <installation folder> <nginx port>
+#                      (starts the service once to fetch its login page)
+#   bench_start_nginx <prefix> <nginx port>   sets nginx_pid
+#   bench_stop_nginx
+nginx_pid=""
+
+bench_nginx_prefix() {
+  local prefix="$1" folder="$2" nginx_port="$3"
+  bench_start_service "$folder"
+  mkdir -p "$prefix/logs" "$prefix/www" "$prefix/tmp"
+  curl -sf --cacert "$folder/Cert/CAcert.pem" "https://localhost:$service_port/Vardex_Login" -o "$prefix/www/page.html"
+  bench_stop_service
+  echo plover >"$prefix/pass"
+  chmod -R a+rX "$prefix"
+  cat >"$prefix/nginx.conf" <<CONF
+worker_processes auto;
+worker_rlimit_nofile 16384;
+error_log $prefix/logs/error.log;
+pid $prefix/nginx.pid;
+events { worker_connections 8192; }
+http {
+  access_log off;
+  client_body_temp_path $prefix/tmp;
+  proxy_temp_path $prefix/tmp;
+  fastcgi_temp_path $prefix/tmp;
+  uwsgi_temp_path $prefix/tmp;
+  scgi_temp_path $prefix/tmp;
+  server {
+    listen 127.0.0.1:$nginx_port ssl;
+    ssl_certificate $folder/Cert/WSScert.pem;
+    ssl_certificate_key $folder/Cert/WSSkey.pem;
+    ssl_password_file $prefix/pass;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    root $prefix/www;
+    default_type "text/html; charset=ISO-8859-1";
+    location / { try_files /page.html =404; }
+  }
+}
+CONF
+}
+
+bench_start_nginx() {
+  nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;' >/dev/null 2>&1 &
+  nginx_pid=$!
+  "$bench_load" listening "$2" 10
+  sleep 0.3
+}
+
+bench_stop_nginx() {
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+    nginx_pid=""
+  fi
+}

@@ -7,7 +7,7 @@
 #
 #   bench/login_page_bench.sh [seconds per run] [client threads] [rounds]
 #
-# Installs nginx-light when missing (benchmark only; not part of the set-up).
+# Installs nginx when missing (scripts/setup.sh installs it too).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/installation.sh"
 seconds="${1:-8}"
@@ -17,19 +17,18 @@ port=18445
 nginx_port=18446
 
 if ! command -v nginx >/dev/null; then
-  echo "bench: installing nginx-light" >&2
+  echo "bench: installing nginx" >&2
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq nginx-light >/dev/null
+  apt-get update -qq && apt-get install -y -qq nginx >/dev/null
 fi
 
 bench_build
 
 work="$(mktemp -d)"
 chmod 755 "$work"
-nginx_pid=""
 cleanup() {
   bench_stop_service
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  bench_stop_nginx
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -37,33 +36,7 @@ trap cleanup EXIT
 folder="$work/kelvane"
 bench_installation "$folder" "$port"
 
-# nginx gets the service's own login page, certificate and key (passphrase
-# and all).
-bench_start_service "$folder"
-mkdir -p "$work/ngx/logs" "$work/ngx/www"
-curl -sf --cacert "$folder/Cert/CAcert.pem" "https://localhost:$port/Vardex_Login" -o "$work/ngx/www/page.html"
-bench_stop_service
-echo plover >"$work/ngx/pass"
-chmod -R a+rX "$work/ngx"
-cat >"$work/ngx/nginx.conf" <<CONF
-worker_processes auto;
-error_log $work/ngx/logs/error.log;
-pid $work/ngx/nginx.pid;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  server {
-    listen 127.0.0.1:$nginx_port ssl;
-    ssl_certificate $folder/Cert/WSScert.pem;
-    ssl_certificate_key $folder/Cert/WSSkey.pem;
-    ssl_password_file $work/ngx/pass;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    root $work/ngx/www;
-    default_type "text/html; charset=ISO-8859-1";
-    location / { try_files /page.html =404; }
-  }
-}
-CONF
+bench_nginx_prefix "$work/ngx" "$folder" "$nginx_port"
 
 cpu_ticks() { local sum=0; for p in "$@"; do sum=$((sum + $(awk '{print $14+$15}' "/proc/$p/stat"))); done; echo "$sum"; }
 
@@ -78,16 +51,13 @@ run_ours() {
 }
 
 run_nginx() {
-  nginx -p "$work/ngx" -c "$work/ngx/nginx.conf" -g 'daemon off;' >/dev/null 2>&1 &
-  nginx_pid=$!
-  "$bench_load" listening "$nginx_port" 10
-  sleep 0.3
+  bench_start_nginx "$work/ngx" "$nginx_port"
   local workers t0 t1 out
   workers=$(pgrep -P "$nginx_pid" | tr '\n' ' ')
   t0=$(cpu_ticks $workers)
   out=$("$bench_load" rate "$nginx_port" /Vardex_Login "$threads" "$seconds")
   t1=$(cpu_ticks $workers)
-  kill "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true; nginx_pid=""
+  bench_stop_nginx
   echo "$out $((t1 - t0))"
 }
 

@@ -23,6 +23,14 @@
 //     Sends requests at a steady rate for that long: nine in ten ask for the
 //     login page, one in ten is a login with a wrong password. Prints totals,
 //     latencies and errors.
+//   tls_load hold <port> <connections> <threads>
+//     Opens that many connections and finishes their TLS handshakes, prints
+//     "held", and keeps them open, idle, until standard input ends (for the
+//     memory an idle connection costs).
+//   tls_load flood <port> <login> <user> <password> <guesses> <clients> <source>
+//     Sends that many wrong logins over that many concurrent clients from the
+//     source address (127.0.0.2) and times a correct login from 127.0.0.1
+//     made while they arrive.
 //   tls_load listening <port> <seconds>
 //     Waits until a TCP connection to the port succeeds; exit status 0 when
 //     it did within that time.
@@ -74,9 +82,19 @@ void RaiseDescriptorLimit() {
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-int Connect(int port) {
+// From `source` (a loopback address such as "127.0.0.2") when given.
+int Connect(int port, const char* source = nullptr) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
+  if (source != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
   timeval tv{10, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
@@ -127,7 +145,7 @@ std::string Submission(const std::string& login, const std::string& user, const 
 // One TLS connection to the service, from connect to close.
 class TConnection {
  public:
-  TConnection(SSL_CTX* context, int port) : FFd(Connect(port)) {
+  TConnection(SSL_CTX* context, int port, const char* source = nullptr) : FFd(Connect(port, source)) {
     if (FFd < 0) return;
     FSsl = ::SSL_new(context);
     ::SSL_set_fd(FSsl, FFd);
@@ -379,6 +397,66 @@ int Steady(SSL_CTX* context, int port, const std::string& login, const std::stri
   return all.Errors == 0 ? 0 : 1;
 }
 
+// Opens that many connections from several threads and finishes their TLS
+// handshakes, says so on standard output, then holds them open, sending
+// nothing, until standard input ends.
+int Hold(SSL_CTX* context, int port, int count, int threads) {
+  RaiseDescriptorLimit();
+  std::vector<std::unique_ptr<TConnection>> held(static_cast<size_t>(count));
+  std::atomic<int> next{0};
+  std::atomic<int> handshaken{0};
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) {
+    workers.emplace_back([&] {
+      for (int n = next++; n < count; n = next++) {
+        held[static_cast<size_t>(n)] = std::make_unique<TConnection>(context, port);
+        if (held[static_cast<size_t>(n)]->Handshake()) ++handshaken;
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  std::printf("held %d of %d in %.1f s\n", handshaken.load(), count, Seconds(Clock::now() - start));
+  std::fflush(stdout);
+  char buffer[256];
+  while (::read(0, buffer, sizeof buffer) > 0) {
+  }
+  const auto stillOpen = std::count_if(held.begin(), held.end(), [](const auto& c) { return c && c->StillOpen(); });
+  std::printf("still_open %ld\n", static_cast<long>(stillOpen));
+  return 0;
+}
+
+// Guessing from another address: `clients` connections from `source` send
+// `guesses` wrong passwords in all, one per connection; once a quarter of them
+// are in, a correct login (login page, then the form) is made from 127.0.0.1
+// and timed.
+int Flood(SSL_CTX* context, int port, const std::string& login, const std::string& user,
+          const std::string& password, int guesses, int clients, const std::string& source) {
+  RaiseDescriptorLimit();
+  const std::string wrong = Submission(login, user, "not-the-password", "Reboot");
+  std::atomic<int> next{0};
+  std::atomic<int> answered{0};
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> workers;
+  for (int i = 0; i < clients; ++i) {
+    workers.emplace_back([&] {
+      std::string answer;
+      while (next++ < guesses) {
+        TConnection connection(context, port, source.c_str());
+        if (connection.Handshake() && connection.Exchange(wrong, answer)) ++answered;
+      }
+    });
+  }
+  while (next.load() < guesses / 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const Clock::time_point loginStart = Clock::now();
+  const bool ok = Login(context, port, login, user, password);
+  const double loginMs = Seconds(Clock::now() - loginStart) * 1000;
+  for (std::thread& worker : workers) worker.join();
+  std::printf("guesses %d answered %d flood_s %.1f login_ok %d login_ms %.1f\n", guesses, answered.load(),
+              Seconds(Clock::now() - start), ok ? 1 : 0, loginMs);
+  return ok ? 0 : 1;
+}
+
 int Listening(int port, int seconds) {
   const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
   while (Clock::now() < end) {
@@ -399,7 +477,9 @@ int Usage() {
                "       tls_load idle <port> <login> <user> <password> <idle connections> <logins>\n"
                "       tls_load burst <port> <login> <user> <password> <submissions>\n"
                "       tls_load steady <port> <login> <user> <per second> <seconds>\n"
-               "       tls_load listening <port> <seconds>\n");
+               "       tls_load listening <port> <seconds>\n"
+               "       tls_load hold <port> <connections> <threads>\n"
+               "       tls_load flood <port> <login> <user> <password> <guesses> <clients> <source address>\n");
   return 2;
 }
 
@@ -419,6 +499,8 @@ int main(int argc, char** argv) {
   if (mode == "idle" && argc == 8) return Idle(context, port, arg(3), arg(4), arg(5), number(6), number(7));
   if (mode == "burst" && argc == 7) return Burst(context, port, arg(3), arg(4), arg(5), number(6));
   if (mode == "listening" && argc == 4) return Listening(port, number(3));
+  if (mode == "hold" && argc == 5) return Hold(context, port, number(3), number(4));
+  if (mode == "flood" && argc == 9) return Flood(context, port, arg(3), arg(4), arg(5), number(6), number(7), arg(8));
   if (mode == "steady" && argc == 7) return Steady(context, port, arg(3), arg(4), number(5), number(6));
   return Usage();
 }

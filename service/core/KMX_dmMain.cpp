@@ -408,6 +408,8 @@ void TdmMain::CreateHTTPServer() {
   };
   HTTPServer = std::make_unique<THTTPSServer>(
       [this](const THTTPRequest& request, THTTPResponse& response) { HTTPServerCommandGet(request, response); });
+  HTTPServer->SetQuickHandler(
+      [this](const THTTPRequest& request, THTTPResponse& response) { return HTTPServerAnswerAtOnce(request, response); });
   if (FAcme) HTTPServer->SetConfigureContext([acme = FAcme.get()](SSL_CTX* context) { acme->ConfigureListener(context); });
 }
 
@@ -557,26 +559,42 @@ bool TdmMain::CheckSecondFactor(const std::string& UserName, const std::string& 
   return FTOTP->Verify(FoldCase(UserName), secret, Code);
 }
 
-bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response, std::string& Name) {
+bool TdmMain::HTTPServerAnswerAtOnce(const THTTPRequest& Request, THTTPResponse& Response) {
+  // A submission that gets past the cross-site check and the throttle checks
+  // a password and may write the history: that is a connection thread's work.
+  // An exception (a template that cannot be read) is answered 500 by the
+  // listener, its message logged through the listener's error sink.
+  if (!FAcmePending && !Request.Field("Action").empty()) return RefuseSubmission(Request, Response);
+  HTTPServerCommandGet(Request, Response);
+  return true;
+}
+
+bool TdmMain::RefuseSubmission(const THTTPRequest& Request, THTTPResponse& Response) {
   const std::string& peer = Request.PeerAddress;
   if (IsCrossSiteRequest(Request)) {
     FLog->WriteError(Format("A submission from another site (origin '%s') at ip %s was refused.",
                             EscapeControlCharacters(Request.Origin.empty() ? Request.SecFetchSite : Request.Origin), peer));
     Response.StatusCode = 403;
     Response.Body = HTML->GetErrorPage("Requests from other sites are refused.");
-    return false;
+    return true;
   }
-  const std::string formName = Request.Field("UserName");
-  const TThrottleVerdict verdict = FThrottle->Admit(peer, formName);
+  const TThrottleVerdict verdict = FThrottle->Admit(peer, Request.Field("UserName"));
   if (verdict.Blocked) {
     const std::string wait = std::to_string(verdict.RetryAfter.count());
     Response.StatusCode = 429;
     Response.Headers.emplace_back("Retry-After", wait);
     Response.Body = HTML->GetErrorPage("Too many failed logins. Try again in " + wait + " seconds.");
-    return false;
+    return true;
   }
   const auto delay = verdict.AnswerNotBefore - std::chrono::system_clock::now();
   if (delay > delay.zero()) Response.HoldUntil = std::chrono::steady_clock::now() + delay;
+  return false;
+}
+
+bool TdmMain::AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response, std::string& Name) {
+  if (RefuseSubmission(Request, Response)) return false;
+  const std::string& peer = Request.PeerAddress;
+  const std::string formName = Request.Field("UserName");
 
   if (!CheckFormUser(formName, Request.Field("Password"), Name) || !CheckSecondFactor(Name, Request.Field("Code"))) {
     FThrottle->RecordFailure(peer, formName);

@@ -51,6 +51,11 @@ class TdmMain final : public TErrorHandler {
   // Answers one request; runs on a connection thread.
   void HTTPServerCommandGet(const THTTPRequest& Request, THTTPResponse& Response);
 
+  // Runs on the listener's I/O thread and answers what cannot block: the
+  // pages, a refused or throttled submission. False leaves the request to
+  // HTTPServerCommandGet on a connection thread.
+  bool HTTPServerAnswerAtOnce(const THTTPRequest& Request, THTTPResponse& Response);
+
   // Enables the right to reboot. True when it was granted.
   bool PrepareReboot();
 
@@ -101,6 +106,10 @@ class TdmMain final : public TErrorHandler {
   // and one-time code. False when the submission was answered already; Name
   // is the form's user name as UTF-8.
   bool AdmitLogin(const THTTPRequest& Request, THTTPResponse& Response, std::string& Name);
+  // The checks of a submission that need no password: another site's
+  // submission and a blocked address are answered (true); otherwise the
+  // per-name delay is set on the response and the login goes on (false).
+  bool RefuseSubmission(const THTTPRequest& Request, THTTPResponse& Response);
   bool CheckSecondFactor(const std::string& UserName, const std::string& Code);
   void ApplyThrottleSettings();
   // Checks the form's name and password; Name is the name as UTF-8.

@@ -21,19 +21,20 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/write.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/read.hpp>
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include "KMX_uAcmeTlsAlpn.h"
+#include "KMX_uSocketBio.h"
+#include "KMX_uTLSContext.h"
+#include "KMX_uWorkerPool.h"
 #include "ucHeap.h"
+#include "ucOpenSSLHandles.h"
 #include "ucOpenFiles.h"
 #include "ucResourceLimits.h"
 
@@ -56,7 +57,7 @@ constexpr std::chrono::milliseconds AcceptRetryDelay{50};
 constexpr std::size_t ReservedDescriptors = 64;
 // Once this many connections were open at one time, the heap's free pages go
 // back to the system when the last connection has closed: each connection
-// holds some 70 kB of TLS buffers, which the C library would otherwise keep.
+// held TLS buffers while it was busy, which the C library would otherwise keep.
 constexpr std::size_t HeapReturnConnections = 64;
 
 constexpr char ContinueResponse[] = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -64,69 +65,6 @@ constexpr char ContinueResponse[] = "HTTP/1.1 100 Continue\r\n\r\n";
 // A connection's life: the states up to ReadingRequest count as idle and may
 // be dropped to make room for a new connection.
 enum class TSessionState { Handshake, ReadingRequest, Handling, Writing, Closing };
-
-// Connection threads: created when a request finds none free (up to a
-// maximum), then kept for the next requests.
-class TWorkerPool {
- public:
-  ~TWorkerPool() { Close(); }
-
-  void SetMaxThreads(std::size_t maxThreads) {
-    std::lock_guard lock(FMutex);
-    FMaxThreads = std::max<std::size_t>(maxThreads, 1);
-  }
-
-  void Post(std::function<void()> task) {
-    std::unique_lock lock(FMutex);
-    if (FClosing) return;
-    FQueue.push_back(std::move(task));
-    if (FQueue.size() > FIdle && FThreads.size() < FMaxThreads) {
-      FThreads.emplace_back([this] { Run(); });
-    } else {
-      FWake.notify_one();
-    }
-  }
-
-  // Lets running tasks end, drops queued ones and joins every thread.
-  void Close() {
-    std::deque<std::function<void()>> dropped;
-    std::vector<std::thread> threads;
-    {
-      std::lock_guard lock(FMutex);
-      FClosing = true;
-      dropped.swap(FQueue);
-      threads.swap(FThreads);
-    }
-    FWake.notify_all();
-    dropped.clear();
-    for (std::thread& thread : threads) thread.join();
-  }
-
- private:
-  void Run() {
-    std::unique_lock lock(FMutex);
-    for (;;) {
-      ++FIdle;
-      FWake.wait(lock, [this] { return FClosing || !FQueue.empty(); });
-      --FIdle;
-      if (FQueue.empty()) return;
-      std::function<void()> task = std::move(FQueue.front());
-      FQueue.pop_front();
-      lock.unlock();
-      task();
-      task = nullptr;
-      lock.lock();
-    }
-  }
-
-  std::mutex FMutex;
-  std::condition_variable FWake;
-  std::deque<std::function<void()>> FQueue;
-  std::vector<std::thread> FThreads;
-  std::size_t FIdle = 0;
-  std::size_t FMaxThreads = 1;
-  bool FClosing = false;
-};
 
 std::string ReasonPhrase(int statusCode) {
   const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(statusCode));
@@ -263,6 +201,8 @@ struct TServerCore {
   void Unregister(TSession& session);
 
   const THTTPHandler Handler;
+  // Set before Start(); see THTTPSServer::SetQuickHandler().
+  THTTPQuickHandler QuickHandler;
   TWorkerPool Workers;
 
   // Start and Stop run one at a time.
@@ -289,15 +229,28 @@ struct TServerCore {
   std::atomic<std::size_t> NextIOThread{0};
 };
 
+// Bytes one read takes from OpenSSL at most; one buffer per I/O thread, so an
+// idle connection holds no read buffer of its own.
+constexpr std::size_t ReadChunk = 16 * 1024;
+
+char* ThreadReadBuffer() {
+  thread_local const std::unique_ptr<char[]> buffer(new char[ReadChunk]);
+  return buffer.get();
+}
+
+// OpenSSL reads and writes the socket itself: no second copy of every record
+// in buffers of the stream's own, and with SSL_MODE_RELEASE_BUFFERS an idle
+// connection keeps little more than its keys. When OpenSSL would block, the
+// connection waits for the socket to become readable or writable and runs the
+// same step again.
 class TSession : public std::enable_shared_from_this<TSession> {
  public:
   TSession(TServerCore& server, std::shared_ptr<const TConnectionConfig> config, tcp::socket socket)
       : FServer(server),
         FConfig(std::move(config)),
-        FStream(std::move(socket), *FConfig->TLS),
-        FDeadline(FStream.get_executor()),
-        FHold(FStream.get_executor()),
-        FBuffer(FConfig->Settings.HeaderLimit + FConfig->Settings.BodyLimit + 16 * 1024),
+        FSocket(std::move(socket)),
+        FDeadline(FSocket.get_executor()),
+        FHold(FSocket.get_executor()),
         FEndOfLife(Clock::now() + FConfig->Settings.SessionTimeOut) {}
 
   ~TSession() { FServer.Unregister(*this); }
@@ -310,27 +263,67 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool Counted = true;
 
   void Begin() {
-    net::dispatch(FStream.get_executor(), [self = shared_from_this()] { self->Handshake(); });
+    net::dispatch(FSocket.get_executor(), [self = shared_from_this()] { self->Open(); });
   }
 
   // Any thread: ends the connection as soon as its I/O thread gets to it.
   void Close() {
     FClosed = true;
-    net::post(FStream.get_executor(), [self = shared_from_this()] { self->CloseSocket(); });
+    net::post(FSocket.get_executor(), [self = shared_from_this()] { self->CloseSocket(); });
+  }
+
+  // On a connection thread: the handler's part of a request the I/O thread
+  // did not answer itself.
+  void RunHandler(const THTTPRequest& request) {
+    if (FClosed) return;
+    tCurrentSession = this;
+    THTTPResponse response;
+    bool failed = false;
+    std::string out = Answer(request, response, FServer.Handler, failed);
+    // Shared with the I/O thread, which may still be inside set_value() when
+    // this thread wakes up.
+    std::shared_ptr<std::promise<void>> written;
+    std::future<void> done;
+    if (response.AfterSent) {
+      written = std::make_shared<std::promise<void>>();
+      done = written->get_future();
+    }
+    net::post(FSocket.get_executor(), [self = shared_from_this(), out = std::move(out), written,
+                                        holdUntil = response.HoldUntil]() mutable {
+      self->FOut = std::move(out);
+      self->FWritten = std::move(written);
+      self->FHoldUntil = holdUntil;
+      self->WriteWhenDue();
+    });
+    if (response.AfterSent) {
+      done.wait();
+      try {
+        response.AfterSent();
+      } catch (...) {
+        // The answer is gone already; there is no one left to tell.
+      }
+    }
+    tCurrentSession = nullptr;
   }
 
  private:
-  tcp::socket& Socket() { return FStream.next_layer(); }
+  using TStep = void (TSession::*)();
 
+  bool SocketOpen() const { return FSocket.is_open(); }
+
+  // Also the end of every failed step: once the socket is closed, OpenSSL is
+  // never asked to read or write again (its descriptor number may already
+  // belong to another connection).
   void CloseSocket() {
     error_code ignored;
     FDeadline.cancel();
     FHold.cancel();
-    Socket().close(ignored);
+    FSocket.close(ignored);
+    if (FWritten) std::exchange(FWritten, nullptr)->set_value();
   }
 
   // One timer per phase rather than one per read or write: when it fires the
-  // socket is closed, and whatever operation is pending ends with an error.
+  // socket is closed, and whatever wait is pending ends with an error.
   void SetDeadline(Clock::time_point deadline) {
     FDeadline.expires_at(deadline);
     FDeadline.async_wait([self = shared_from_this()](const error_code& ec) {
@@ -342,66 +335,159 @@ class TSession : public std::enable_shared_from_this<TSession> {
     return std::min(FEndOfLife, FAcceptedAt + FConfig->Settings.RequestTimeOut);
   }
 
-  void Handshake() {
-    error_code ec;
-    Socket().set_option(tcp::no_delay(true), ec);
-    const tcp::endpoint peer = Socket().remote_endpoint(ec);
-    if (!ec) FPeer = peer.address().to_string();
-    if (FClosed) return CloseSocket();
-    SetDeadline(ReadDeadline());
-    FStream.async_handshake(ssl::stream_base::server,
-                            [self = shared_from_this()](const error_code& error) { self->OnHandshake(error); });
+  // OpenSSL could not go on without the socket: wait until it can, then run
+  // the step again.
+  void WaitFor(int sslError, TStep step) {
+    const auto type = sslError == SSL_ERROR_WANT_WRITE ? tcp::socket::wait_write : tcp::socket::wait_read;
+    FSocket.async_wait(type, [self = shared_from_this(), step](const error_code& ec) {
+      if (ec || !self->SocketOpen() || self->FClosed) return self->CloseSocket();
+      (self.get()->*step)();
+    });
   }
 
-  void OnHandshake(const error_code& ec) {
+  // The SSL_get_error() of a failed call (each call starts with the thread's
+  // error queue empty, as SSL_get_error() needs), with the queue left empty
+  // for the next connection on this thread.
+  int FailureOf(int result) {
+    const int error = ::SSL_get_error(FSsl.get(), result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) ::ERR_clear_error();
+    return error;
+  }
+
+  static bool MustWait(int sslError) { return sslError == SSL_ERROR_WANT_READ || sslError == SSL_ERROR_WANT_WRITE; }
+
+  void Open() {
+    error_code ec;
+    FSocket.set_option(tcp::no_delay(true), ec);
+    const tcp::endpoint peer = FSocket.remote_endpoint(ec);
+    if (!ec) FPeer = peer.address().to_string();
+    if (FClosed) return CloseSocket();
+    FSocket.non_blocking(true, ec);
+    FSsl.reset(::SSL_new(FConfig->TLS->native_handle()));
+    BIO* bio = FSsl ? NewSocketBio(FSocket.native_handle()) : nullptr;
+    if (ec || bio == nullptr) {
+      ::ERR_clear_error();
+      return CloseSocket();
+    }
+    ::SSL_set_bio(FSsl.get(), bio, bio);
+    ::SSL_set_accept_state(FSsl.get());
+    SetDeadline(ReadDeadline());
+    Handshake();
+  }
+
+  void Handshake() {
+    ::ERR_clear_error();
+    const int result = ::SSL_do_handshake(FSsl.get());
+    if (result != 1) {
+      const int error = FailureOf(result);
+      return MustWait(error) ? WaitFor(error, &TSession::Handshake) : CloseSocket();
+    }
     // A tls-alpn-01 validation ends with its handshake.
-    if (ec || FClosed || IsAcmeTlsAlpnConnection(FStream.native_handle())) return CloseSocket();
+    if (FClosed || IsAcmeTlsAlpnConnection(FSsl.get())) return CloseSocket();
     FState = TSessionState::ReadingRequest;
     FParser.emplace();
     FParser->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(FConfig->Settings.HeaderLimit, UINT32_MAX)));
     FParser->body_limit(FConfig->Settings.BodyLimit);
-    http::async_read_header(FStream, FBuffer, *FParser,
-                            [self = shared_from_this()](const error_code& error, std::size_t) { self->OnHeader(error); });
+    ReadRequest();
   }
 
-  void OnHeader(const error_code& ec) {
-    if (ec) return OnReadError(ec);
-    const http::verb method = FParser->get().method();
-    if (method != http::verb::get && method != http::verb::head && method != http::verb::post) {
-      return Respond(PlainTextResponse(405, "Method not allowed.", "Allow: GET, HEAD, POST\r\n"));
+  void ReadRequest() {
+    char* buffer = ThreadReadBuffer();
+    for (;;) {
+      ::ERR_clear_error();
+      const int result = ::SSL_read(FSsl.get(), buffer, static_cast<int>(ReadChunk));
+      if (result <= 0) {
+        const int error = FailureOf(result);
+        if (MustWait(error)) return WaitFor(error, &TSession::ReadRequest);
+        // The client closed or broke the connection: there is no one to answer.
+        return OnReadError(FPending.empty() && !FParser->got_some() ? http::error::end_of_stream
+                                                                    : http::error::partial_message);
+      }
+      FPending.append(buffer, static_cast<std::size_t>(result));
+      if (!ParsePending()) return;
     }
+  }
+
+  // Hands what has arrived to the parser. False when reading stops: the
+  // request is complete or was answered, or the go-ahead for its body is
+  // being sent. What the parser cannot take yet (an incomplete header) stays.
+  bool ParsePending() {
+    std::size_t used = 0;
+    while (used < FPending.size()) {
+      error_code ec;
+      const std::size_t taken = FParser->put(net::buffer(FPending.data() + used, FPending.size() - used), ec);
+      used += taken;
+      if (ec == http::error::need_more) break;
+      if (ec) {
+        OnReadError(ec);
+        return false;
+      }
+      if (!FHeaderChecked && FParser->is_header_done()) {
+        FHeaderChecked = true;
+        const TAfterHeader next = CheckHeader();
+        if (next == TAfterHeader::Answered) return false;
+        if (next == TAfterHeader::SendContinue) {
+          FPending.erase(0, used);
+          SendContinue();
+          return false;
+        }
+      }
+      if (FParser->is_done()) {
+        std::string().swap(FPending);
+        Dispatch();
+        return false;
+      }
+      if (taken == 0) break;
+    }
+    FPending.erase(0, used);
+    if (FPending.empty()) std::string().swap(FPending);
+    return true;
+  }
+
+  enum class TAfterHeader { Read, Answered, SendContinue };
+
+  TAfterHeader CheckHeader() {
     const auto& fields = FParser->get();
+    const http::verb method = fields.method();
+    if (method != http::verb::get && method != http::verb::head && method != http::verb::post) {
+      Respond(PlainTextResponse(405, "Method not allowed.", "Allow: GET, HEAD, POST\r\n"));
+      return TAfterHeader::Answered;
+    }
     if (fields.find(http::field::transfer_encoding) != fields.end()) {
       const int status = CheckTransferEncoding(fields[http::field::transfer_encoding]);
-      if (status == 501) return Respond(PlainTextResponse(501, "Transfer coding not implemented."));
-      if (status != 0) return Respond(PlainTextResponse(400, "Bad request."));
+      if (status != 0) {
+        Respond(status == 501 ? PlainTextResponse(501, "Transfer coding not implemented.")
+                              : PlainTextResponse(400, "Bad request."));
+        return TAfterHeader::Answered;
+      }
     }
     const boost::optional<std::uint64_t> length = FParser->content_length();
-    if (length && *length > FConfig->Settings.BodyLimit) return OnReadError(http::error::body_limit);
-    if (FParser->is_done()) return Dispatch();
+    if (length && *length > FConfig->Settings.BodyLimit) {
+      OnReadError(http::error::body_limit);
+      return TAfterHeader::Answered;
+    }
     // A client that asks before sending its body gets the go-ahead; a body
     // over the limit has been refused above already.
-    const beast::string_view expect = FParser->get()[http::field::expect];
-    if (beast::iequals(expect, "100-continue")) {
-      net::async_write(FStream, net::buffer(ContinueResponse, sizeof ContinueResponse - 1),
-                       [self = shared_from_this()](const error_code& error, std::size_t) {
-                         if (error) return self->CloseSocket();
-                         self->ReadBody();
-                       });
-      return;
+    if (!FParser->is_done() && beast::iequals(fields[http::field::expect], "100-continue")) {
+      return TAfterHeader::SendContinue;
     }
-    ReadBody();
+    return TAfterHeader::Read;
   }
 
-  void ReadBody() {
-    http::async_read(FStream, FBuffer, *FParser,
-                     [self = shared_from_this()](const error_code& error, std::size_t) {
-                       if (error) return self->OnReadError(error);
-                       self->Dispatch();
-                     });
+  void SendContinue() {
+    FOut.assign(ContinueResponse, sizeof ContinueResponse - 1);
+    FAfterWrite = &TSession::AfterContinue;
+    FOutSent = 0;
+    WriteOut();
+  }
+
+  void AfterContinue() {
+    std::string().swap(FOut);
+    if (ParsePending()) ReadRequest();
   }
 
   void OnReadError(const error_code& ec) {
+    std::string().swap(FPending);
     if (FClosed) return CloseSocket();
     if (ec == http::error::body_limit) return Respond(PlainTextResponse(413, "Request body too large."));
     if (ec == http::error::header_limit) return Respond(PlainTextResponse(431, "Request header too large."));
@@ -414,11 +500,34 @@ class TSession : public std::enable_shared_from_this<TSession> {
     CloseSocket();
   }
 
-  // The request is complete: a connection thread takes it from here.
+  // The request is complete. What the quick handler answers leaves from this
+  // thread at once; the rest goes to a connection thread.
   void Dispatch() {
     FState = TSessionState::Handling;
     FDeadline.cancel();
-    FServer.Workers.Post([self = shared_from_this()] { self->RunHandler(); });
+    THTTPRequest request;
+    try {
+      request = BuildRequest();
+    } catch (const std::exception& e) {
+      ReportError(e.what());
+      FParser.reset();
+      return Respond(FormatResponse(500, "text/plain; charset=ISO-8859-1", InternalErrorText, false));
+    }
+    FParser.reset();
+    if (FServer.QuickHandler) {
+      THTTPResponse response;
+      bool answered = false;
+      bool failed = false;
+      std::string out = Answer(
+          request, response, [&](const THTTPRequest& r, THTTPResponse& a) { answered = FServer.QuickHandler(r, a); },
+          failed);
+      if (answered || failed) {
+        FOut = std::move(out);
+        FHoldUntil = response.HoldUntil;
+        return WriteWhenDue();
+      }
+    }
+    FServer.Workers.Post([self = shared_from_this(), request = std::move(request)] { self->RunHandler(request); });
   }
 
   THTTPRequest BuildRequest() {
@@ -444,46 +553,27 @@ class TSession : public std::enable_shared_from_this<TSession> {
     return request;
   }
 
-  // On a connection thread.
-  void RunHandler() {
-    if (FClosed) return;
-    tCurrentSession = this;
-    THTTPResponse response;
-    bool headOnly = false;
+  // Runs a handler and formats its answer. An exception that leaves it is
+  // answered 500 with a generic text; its message goes to the error sink.
+  template <class THandlerCall>
+  std::string Answer(const THTTPRequest& request, THTTPResponse& response, const THandlerCall& handler,
+                     bool& failed) {
+    const bool headOnly = request.Method == THTTPMethod::Head;
+    const char* failure = nullptr;
+    failed = true;
     try {
-      const THTTPRequest request = BuildRequest();
-      headOnly = request.Method == THTTPMethod::Head;
-      FParser.reset();
-      FServer.Handler(request, response);
-      FOut = FormatResponse(response.StatusCode, response.ContentType, response.Body, headOnly,
+      handler(request, response);
+      failed = false;
+      return FormatResponse(response.StatusCode, response.ContentType, response.Body, headOnly,
                             HeaderLines(response.Headers));
     } catch (const std::exception& e) {
       ReportError(e.what());
-      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", InternalErrorText, headOnly);
-      response.HoldUntil = {};
     } catch (...) {
-      ReportError("Unknown error.");
-      FOut = FormatResponse(500, "text/plain; charset=ISO-8859-1", InternalErrorText, headOnly);
-      response.HoldUntil = {};
+      failure = "Unknown error.";
     }
-    FHoldUntil = response.HoldUntil;
-    if (response.AfterSent) {
-      // Shared with the I/O thread, which may still be inside set_value()
-      // when this thread wakes up.
-      auto written = std::make_shared<std::promise<void>>();
-      std::future<void> done = written->get_future();
-      FWritten = written;
-      net::post(FStream.get_executor(), [self = shared_from_this()] { self->WriteWhenDue(); });
-      done.wait();
-      try {
-        response.AfterSent();
-      } catch (...) {
-        // The answer is gone already; there is no one left to tell.
-      }
-    } else {
-      net::post(FStream.get_executor(), [self = shared_from_this()] { self->WriteWhenDue(); });
-    }
-    tCurrentSession = nullptr;
+    if (failure) ReportError(failure);
+    response.HoldUntil = {};
+    return FormatResponse(500, "text/plain; charset=ISO-8859-1", InternalErrorText, headOnly);
   }
 
   void ReportError(std::string_view message) {
@@ -497,10 +587,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // On the I/O thread: a held answer waits on a timer, not on a thread.
   void WriteWhenDue() {
-    if (FClosed || FHoldUntil <= Clock::now()) return Write();
+    if (FClosed || !SocketOpen()) return CloseSocket();
+    if (FHoldUntil <= Clock::now()) return Write();
     FHold.expires_at(std::min(FHoldUntil, FEndOfLife));
     FHold.async_wait([self = shared_from_this()](const error_code& ec) {
-      if (ec || self->FClosed) return self->OnWritten(net::error::operation_aborted);
+      if (ec || self->FClosed || !self->SocketOpen()) return self->CloseSocket();
       self->Write();
     });
   }
@@ -510,95 +601,89 @@ class TSession : public std::enable_shared_from_this<TSession> {
     Write();
   }
 
+  // A client that does not take its answer within the request time-out is
+  // dropped: the deadline closes the socket under a pending write.
   void Write() {
     FState = TSessionState::Writing;
     const Clock::time_point deadline = std::min(FEndOfLife, Clock::now() + FConfig->Settings.RequestTimeOut);
-    if (FClosed || deadline <= Clock::now()) return OnWritten(net::error::operation_aborted);
+    if (FClosed || deadline <= Clock::now()) return CloseSocket();
     SetDeadline(deadline);
-    net::async_write(FStream, net::buffer(FOut),
-                     [self = shared_from_this()](const error_code& error, std::size_t) { self->OnWritten(error); });
+    FAfterWrite = &TSession::OnWritten;
+    FOutSent = 0;
+    WriteOut();
   }
 
-  void OnWritten(const error_code& ec) {
+  void WriteOut() {
+    while (FOutSent < FOut.size()) {
+      const std::size_t chunk = std::min<std::size_t>(FOut.size() - FOutSent, 1 << 30);
+      ::ERR_clear_error();
+      const int result = ::SSL_write(FSsl.get(), FOut.data() + FOutSent, static_cast<int>(chunk));
+      if (result <= 0) {
+        const int error = FailureOf(result);
+        return MustWait(error) ? WaitFor(error, &TSession::WriteOut) : CloseSocket();
+      }
+      FOutSent += static_cast<std::size_t>(result);
+    }
+    (this->*FAfterWrite)();
+  }
+
+  void OnWritten() {
     if (FWritten) std::exchange(FWritten, nullptr)->set_value();
     std::string().swap(FOut);
-    if (ec || FClosed) return CloseSocket();
+    if (FClosed) return CloseSocket();
     // Tell the client we are done and give it a moment to say the same; this
     // also lets a client still sending (a refused body) read its answer
     // before the connection goes.
     FState = TSessionState::Closing;
     SetDeadline(std::min(FEndOfLife, Clock::now() + std::min(CloseTimeOut, FConfig->Settings.RequestTimeOut)));
-    FStream.async_shutdown([self = shared_from_this()](const error_code&) { self->CloseSocket(); });
+    Shutdown();
+  }
+
+  void Shutdown() {
+    ::ERR_clear_error();
+    if (!FShutdownSent) {
+      const int result = ::SSL_shutdown(FSsl.get());
+      if (result == 1) return CloseSocket();
+      if (result < 0) {
+        const int error = FailureOf(result);
+        return MustWait(error) ? WaitFor(error, &TSession::Shutdown) : CloseSocket();
+      }
+      FShutdownSent = true;
+    }
+    // Whatever the client still sends is read and dropped until its own
+    // close_notify or the end of the stream.
+    char* buffer = ThreadReadBuffer();
+    for (;;) {
+      ::ERR_clear_error();
+      const int result = ::SSL_read(FSsl.get(), buffer, static_cast<int>(ReadChunk));
+      if (result > 0) continue;
+      const int error = FailureOf(result);
+      return MustWait(error) ? WaitFor(error, &TSession::Shutdown) : CloseSocket();
+    }
   }
 
   TServerCore& FServer;
   const std::shared_ptr<const TConnectionConfig> FConfig;
-  ssl::stream<tcp::socket> FStream;
+  tcp::socket FSocket;
+  TOpenSSLHandle<SSL, ::SSL_free> FSsl;
   net::steady_timer FDeadline;
   net::steady_timer FHold;
   Clock::time_point FHoldUntil{};
-  beast::flat_buffer FBuffer;
   std::optional<http::request_parser<http::string_body>> FParser;
+  // Received bytes the parser has not taken yet; empty between requests.
+  std::string FPending;
+  bool FHeaderChecked = false;
+  bool FShutdownSent = false;
   const Clock::time_point FAcceptedAt = Clock::now();
   const Clock::time_point FEndOfLife;
   std::string FPeer;
   std::string FOut;
+  std::size_t FOutSent = 0;
+  TStep FAfterWrite = nullptr;
   std::shared_ptr<std::promise<void>> FWritten;
   std::atomic<TSessionState> FState{TSessionState::Handshake};
   std::atomic<bool> FClosed{false};
 };
-
-bool LoadTLSContext(const TTLSServerFiles& files, std::shared_ptr<ssl::context>& context, std::string& error) {
-  ::ERR_clear_error();
-  auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
-  SSL_CTX* handle = tls->native_handle();
-  tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
-                   ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use |
-                   ssl::context::no_compression);
-  ::SSL_CTX_set_min_proto_version(handle, TLS1_2_VERSION);
-  // Client-started renegotiation is only good for tying up the CPU.
-  ::SSL_CTX_set_options(handle, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
-  // Idle connections give their record buffers back.
-  ::SSL_CTX_set_mode(handle, SSL_MODE_RELEASE_BUFFERS);
-  ::SSL_CTX_set_cipher_list(handle, "ECDHE+AESGCM:ECDHE+CHACHA20");
-  static constexpr unsigned char SessionContext[] = "kelvane";
-  ::SSL_CTX_set_session_id_context(handle, SessionContext, sizeof SessionContext - 1);
-  tls->set_verify_mode(ssl::verify_none);
-  tls->set_password_callback(
-      [getPassword = files.GetPassword](std::size_t, ssl::context::password_purpose) {
-        return getPassword ? getPassword() : std::string();
-      });
-
-  error_code ec;
-  tls->use_certificate_chain_file(files.CertificateFile, ec);
-  if (ec) {
-    error = "Cannot load the certificate file '" + files.CertificateFile + "': " + ec.message();
-    return false;
-  }
-  tls->use_private_key_file(files.KeyFile, ssl::context::pem, ec);
-  if (ec) {
-    error = "Cannot load the private key file '" + files.KeyFile + "': " + ec.message();
-    return false;
-  }
-  if (::SSL_CTX_check_private_key(handle) != 1) {
-    error = "The private key in '" + files.KeyFile + "' does not belong to the certificate.";
-    return false;
-  }
-  tls->load_verify_file(files.RootCertificateFile, ec);
-  if (ec) {
-    error = "Cannot load the root certificate file '" + files.RootCertificateFile + "': " + ec.message();
-    return false;
-  }
-  // Left alone, OpenSSL would verify the certificate against the root once
-  // per handshake to find the chain to send. Build it once here instead;
-  // whether the root really signed the certificate is the start-up checks'
-  // business, so a chain that does not build is no error.
-  ::SSL_CTX_build_cert_chain(handle, SSL_BUILD_CHAIN_FLAG_NO_ROOT | SSL_BUILD_CHAIN_FLAG_IGNORE_ERROR);
-  ::SSL_CTX_set_mode(handle, SSL_MODE_NO_AUTO_CHAIN);
-  ::ERR_clear_error();
-  context = std::move(tls);
-  return true;
-}
 
 void TServerCore::EnsureIOThreads() {
   if (!IOThreads.empty()) return;
@@ -823,6 +908,8 @@ void THTTPSServer::Close() {
 }
 
 bool THTTPSServer::Active() const { return FImpl->Listening; }
+
+void THTTPSServer::SetQuickHandler(THTTPQuickHandler quick) { FImpl->QuickHandler = std::move(quick); }
 
 void THTTPSServer::SetConfigureContext(std::function<void(SSL_CTX*)> configure) {
   FImpl->ConfigureContext = std::move(configure);

@@ -1,12 +1,14 @@
 #pragma once
 
 // The HTTPS listener. It accepts TLS connections on one address and port,
-// reads one request per connection, hands it to the handler on a connection
-// thread, writes the answer and closes the connection (no keep-alive).
+// reads one request per connection, answers it and closes the connection (no
+// keep-alive).
 //
-// Connections waiting in the TLS handshake or for their request cost no
-// thread: they are driven by a small pool of I/O threads with deadlines, so
-// slow or idle clients cannot tie the service up. Only a complete request
+// Connections cost no thread while they shake hands, wait for their request
+// or take their answer: a small pool of I/O threads drives them, with
+// deadlines, so slow or idle clients cannot tie the service up. A complete
+// request is first offered to the quick handler on the I/O thread that read
+// it (answers that cannot block leave from there at once); what it leaves
 // takes a connection thread from a reusable pool, for the handler and for the
 // response's AfterSent work.
 
@@ -78,6 +80,13 @@ inline constexpr char HTMLSecurityHeaders[] =
     "Referrer-Policy: no-referrer\r\n"
     "X-Content-Type-Options: nosniff\r\n";
 
+// Called on the I/O thread that read a request, before the handler, for the
+// answers that cannot block: no file work, no password check, no lock held
+// for long. True when it answered (its AfterSent is not run); false hands the
+// request to the handler on a connection thread. An exception that leaves it
+// is answered like one from the handler.
+using THTTPQuickHandler = std::function<bool(const THTTPRequest& request, THTTPResponse& response)>;
+
 class THTTPSServer {
  public:
   explicit THTTPSServer(THTTPHandler handler);
@@ -105,6 +114,9 @@ class THTTPSServer {
   void Close();
 
   bool Active() const;
+
+  // Set it before Start(); without one every request goes to the handler.
+  void SetQuickHandler(THTTPQuickHandler quick);
 
   // Called with each server context Start() loads from the files, for
   // callbacks of its own (ACME challenges, a certificate obtained while

@@ -1,4 +1,5 @@
 #include "KMX_uHTTPSServer.h"
+#include "KMX_uTicketKeys.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
@@ -59,6 +60,7 @@ class HTTPSServerTest : public ::testing::Test {
       }
       FHandler(request, response);
     });
+    if (FQuick) FServer->SetQuickHandler(FQuick);
     std::string error;
     ASSERT_TRUE(FServer->Start(FSettings, FTLS, error)) << error;
     ASSERT_NE(FServer->LocalPort(), 0);
@@ -91,6 +93,7 @@ class HTTPSServerTest : public ::testing::Test {
   std::function<void(const THTTPRequest&, THTTPResponse&)> FHandler = [](const THTTPRequest&, THTTPResponse& response) {
     response.Body = "<html>page</html>";
   };
+  THTTPQuickHandler FQuick;
   std::mutex FMutex;
   std::vector<THTTPRequest> FRequests;
   std::optional<THTTPSServer> FServer;
@@ -270,6 +273,28 @@ TEST_F(HTTPSServerTest, AClientThatDoesNotTakeItsAnswerIsDropped) {
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(gone.get_future().wait_for(20s), std::future_status::ready);
   ::pclose(reader);
+}
+
+TEST_F(HTTPSServerTest, AClientThatLeavesDuringItsAnswerCostsNoSignal) {
+  // SIGPIPE at its default (ending the process), as in the service; the test
+  // clients want it ignored again afterwards.
+  struct TDefaultPipeSignal {
+    TDefaultPipeSignal() { ::signal(SIGPIPE, SIG_DFL); }
+    ~TDefaultPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+  } defaultPipeSignal;
+  std::promise<void> gone;
+  FHandler = [&gone](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document != "/big") return;
+    response.Body.assign(64 * 1024 * 1024, 'x');
+    response.AfterSent = [&gone] { gone.set_value(); };
+  };
+  StartServer();
+  // head ends after the first bytes; openssl dies writing to it and the
+  // connection goes with most of the answer unread.
+  testing::ShellOutput("printf 'GET /big HTTP/1.1\\r\\nHost: a\\r\\n\\r\\n' | openssl s_client -quiet -connect 127.0.0.1:" +
+                       std::to_string(Port()) + " 2>/dev/null | head -c 10 >/dev/null");
+  EXPECT_EQ(gone.get_future().wait_for(20s), std::future_status::ready);
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/next"), Verified()).Status, 200);
 }
 
 TEST_F(HTTPSServerTest, RequestsTheServerRefusesNeverReachTheHandler) {
@@ -594,6 +619,109 @@ TEST_F(HTTPSServerTest, ManyConcurrentClientsAreAllServed) {
     EXPECT_EQ(reply.Status, 200) << reply.Error;
     EXPECT_EQ(reply.Body, std::to_string(i));
   }
+}
+
+TEST_F(HTTPSServerTest, QuickAnswersLeaveWhileEveryHandlerThreadIsBusy) {
+  FSettings.MaxHandlerThreads = 1;
+  std::string sunk;
+  FSettings.ErrorSink = [&sunk](std::string_view message) { sunk = message; };
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  FHandler = [released](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document == "/slow") released.wait();
+    response.Body = "handler " + request.Document;
+  };
+  FQuick = [](const THTTPRequest& request, THTTPResponse& response) {
+    if (request.Document == "/throw") throw std::runtime_error("quick failure");
+    if (request.Document != "/quick") return false;
+    response.Body = "quick";
+    response.Headers.emplace_back("X-Quick", request.PeerAddress);
+    return true;
+  };
+  StartServer();
+  auto slow = std::async(std::launch::async,
+                         [this] { return HttpsExchange(Port(), MakeRequest("GET", "/slow"), Verified()); });
+  ASSERT_TRUE(WaitUntil([this] { return Requests().size() == 1; }, 5s));
+  // The only handler thread is taken, yet the quick answers come.
+  const testing::THttpsReply quick = HttpsExchange(Port(), MakeRequest("GET", "/quick"), Verified());
+  EXPECT_EQ(quick.Body, "quick");
+  EXPECT_EQ(quick.Header("X-Quick"), "127.0.0.1");
+  const testing::THttpsReply failed = HttpsExchange(Port(), MakeRequest("GET", "/throw"), Verified());
+  EXPECT_EQ(failed.Status, 500);
+  EXPECT_EQ(failed.Body, "Internal server error.");
+  EXPECT_EQ(sunk, "quick failure");
+  release.set_value();
+  EXPECT_EQ(slow.get().Body, "handler /slow");
+  // What the quick handler leaves reaches the handler.
+  EXPECT_EQ(HttpsExchange(Port(), MakeRequest("GET", "/other"), Verified()).Body, "handler /other");
+  EXPECT_EQ(Requests().size(), 2u);
+}
+
+TEST_F(HTTPSServerTest, ARequestArrivingInPiecesIsReadWhole) {
+  FHandler = [](const THTTPRequest& request, THTTPResponse& response) {
+    response.Body = request.Document + " " + request.Field("a");
+  };
+  StartServer();
+  // openssl sends each piece of its input in a record of its own.
+  const std::string reply = testing::ShellOutput(
+      "(printf 'POST /pie'; sleep 0.3; printf 'ces HTTP/1.1\\r\\nHost: a\\r\\nContent-Type: "
+      "application/x-www-form-urlencoded\\r\\nContent-Length: 3\\r\\n'; sleep 0.3; printf '\\r\\na'; "
+      "sleep 0.3; printf '=1'; sleep 2) | openssl s_client -quiet -connect 127.0.0.1:" +
+      std::to_string(Port()) + " 2>/dev/null");
+  EXPECT_NE(reply.find("HTTP/1.1 200 OK"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("/pieces 1"), std::string::npos) << reply;
+}
+
+TEST_F(HTTPSServerTest, ReturningClientsResumeTheirSessionWithATicket) {
+  StartServer();
+  for (const std::string version : {"-tls1_2", "-tls1_3"}) {
+    const std::string session = FDir.Path() + "session" + version;
+    // The second run offers the session the first one was given.
+    const auto run = [&](const std::string& sessionSwitch) {
+      return testing::ShellOutput("printf 'GET / HTTP/1.1\\r\\nHost: a\\r\\n\\r\\n' | openssl s_client " +
+                                  version + " -ign_eof " + sessionSwitch + " '" + session +
+                                  "' -connect 127.0.0.1:" + std::to_string(Port()) + " 2>&1");
+    };
+    const std::string first = run("-sess_out");
+    EXPECT_NE(first.find("<html>page</html>"), std::string::npos) << first;
+    EXPECT_NE(first.find("\nNew, "), std::string::npos) << first;
+    const std::string second = run("-sess_in");
+    EXPECT_NE(second.find("<html>page</html>"), std::string::npos) << second;
+    EXPECT_NE(second.find("\nReused, "), std::string::npos) << version << ": " << second;
+  }
+}
+
+TEST(TicketKeysTest, AKeyServesOnePeriodSealingAndOneMoreOpening) {
+  auto now = std::chrono::steady_clock::time_point{} + 1000h;
+  TTicketKeys keys([&now] { return now; });
+  TTicketKeys::TKey first, key;
+  ASSERT_TRUE(keys.Current(first));
+  EXPECT_EQ(keys.Find(first.Name.data(), key), TTicketKeys::TFound::Current);
+  EXPECT_EQ(key.CipherKey, first.CipherKey);
+  EXPECT_EQ(key.MacKey, first.MacKey);
+
+  now += TicketKeyRotation - 1s;
+  ASSERT_TRUE(keys.Current(key));
+  EXPECT_EQ(key.Name, first.Name);
+
+  // A new key seals; tickets under the old one are still good, and renewed.
+  now += 1s;
+  TTicketKeys::TKey second;
+  ASSERT_TRUE(keys.Current(second));
+  EXPECT_NE(second.Name, first.Name);
+  EXPECT_NE(second.CipherKey, first.CipherKey);
+  EXPECT_EQ(keys.Find(first.Name.data(), key), TTicketKeys::TFound::Previous);
+  EXPECT_EQ(key.CipherKey, first.CipherKey);
+
+  // One more period: the first key opens nothing any more, even without a
+  // ticket sealed in between.
+  now += TicketKeyRotation;
+  EXPECT_EQ(keys.Find(first.Name.data(), key), TTicketKeys::TFound::None);
+  EXPECT_EQ(keys.Find(second.Name.data(), key), TTicketKeys::TFound::Previous);
+
+  // After a long pause no old key is left at all.
+  now += 3 * TicketKeyRotation;
+  EXPECT_EQ(keys.Find(second.Name.data(), key), TTicketKeys::TFound::None);
 }
 
 }  // namespace
