@@ -32,10 +32,11 @@ using testing::WaitUntil;
 
 // What "Reload Configuration" answers when it took the file.
 constexpr char Reloaded[] = "Server configuration reloaded.";
-// The line an administrator writes to renew now: the current local time as
-// RenewObtainedBefore, so the certificate written earlier is due.
+// The line an administrator writes to renew now: a local time a second ahead
+// as RenewObtainedBefore, which the service reads as the time of reading, so
+// files obtained a moment ago, in the same second, are due as well.
 std::string RenewNow() {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = std::time(nullptr) + 1;
   std::tm local{};
   ::localtime_r(&now, &local);
   char text[32];

@@ -175,7 +175,7 @@ TEST_F(TdmMainTest, ServesTheLoginPageAtTheLoginPathInAnyCase) {
     THttpsReply reply = Get(path);
     EXPECT_EQ(reply.Status, 200) << path;
     EXPECT_NE(reply.Body.find("Result_Vardex_Login"), std::string::npos) << path;
-    EXPECT_NE(reply.Body.find("Shutdown"), std::string::npos) << path;
+    EXPECT_NE(reply.Body.find("value=\"Shutdown\""), std::string::npos) << path;
     EXPECT_EQ(reply.Header("Content-Type"), "text/html; charset=ISO-8859-1");
   }
   // The icon request is answered empty; in capitals it is a submission
@@ -233,7 +233,7 @@ TEST_F(TdmMainTest, ActionsOtherThanTheThreeDoNothing) {
 TEST_F(TdmMainTest, ShutdownNeedsItToBeAllowed) {
   Folder.WriteConfiguration(TestConfiguration(Port, "AllowShutdown=true\r\n"));
   StartOrFail();
-  EXPECT_EQ(Get("/Vardex_Login").Body.find("Shutdown"), std::string::npos);
+  EXPECT_EQ(Get("/Vardex_Login").Body.find("value=\"Shutdown\""), std::string::npos) << "no Shutdown button";
   THttpsReply reply = Submit("Shutdown");
   EXPECT_NE(reply.Body.find("Failed to shutdown the server."), std::string::npos);
   EXPECT_NE(Folder.ErrorLog().find("The Shutdown feature has been prevented by \"False\" in vardex.cfg file."),
