@@ -30,7 +30,7 @@ TTicketKeys& ProcessTicketKeys() {
 // OpenSSL's ticket callback: AES-256-CBC with an HMAC-SHA256, the scheme
 // OpenSSL itself uses for its built-in keys. 1 = go on, 2 = go on and issue a
 // new ticket, 0 = unknown key (full handshake), -1 = failure.
-int SealOrOpenTicket(SSL*, unsigned char* name, unsigned char* iv, EVP_CIPHER_CTX* cipher, EVP_MAC_CTX* mac,
+int SealOrOpenTicket(SSL* ssl, unsigned char* name, unsigned char* iv, EVP_CIPHER_CTX* cipher, EVP_MAC_CTX* mac,
                      int seal) {
   TTicketKeys::TKey key;
   TTicketKeys::TFound found = TTicketKeys::TFound::Current;
@@ -54,7 +54,10 @@ int SealOrOpenTicket(SSL*, unsigned char* name, unsigned char* iv, EVP_CIPHER_CT
     if (::EVP_MAC_CTX_set_params(mac, params) != 1) result = -1;
   }
   ::OPENSSL_cleanse(&key, sizeof key);
-  if (result == 1 && found == TTicketKeys::TFound::Previous) return 2;
+  // A ticket under the previous key is renewed under the current one. A TLS
+  // 1.3 ticket always is: clients use each one once (browsers do), so without
+  // a new ticket every other connection would be a full handshake.
+  if (result == 1 && (found == TTicketKeys::TFound::Previous || ::SSL_version(ssl) >= TLS1_3_VERSION)) return 2;
   return result;
 }
 
