@@ -4,6 +4,7 @@
 // listener: its server context holds an ordinary certificate, the
 // tls-alpn-01 responder is embedded with one call, and each connection is
 // handshaken and closed. It records whether a handshake served a challenge.
+// Beside it, a scripted HTTPS server standing in for an ACME server.
 
 #include <atomic>
 #include <cstdint>

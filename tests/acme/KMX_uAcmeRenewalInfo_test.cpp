@@ -34,7 +34,9 @@ class AcmeCertificateIdTest : public ::testing::Test {
         "-subj /CN=localhost");
   }
 
-  void Run(const std::string& command) const { testing::ShellOutput("cd " + FFolder.Path() + " && " + command + " 2>&1"); }
+  void Run(const std::string& command) const {
+    testing::ShellOutput("cd " + FFolder.Path() + " && " + command + " 2>&1");
+  }
 
   // Signs the request with the CA; `extensions` are the lines of -extfile.
   std::string Issue(const std::string& name, const std::string& serial, const std::string& extensions) const {
