@@ -121,8 +121,11 @@ void TAcmeService::AskRenewalInfo(const std::string& certificateId) {
   TAcmeClient client(https, nullptr);
   TRenewalWindow window;
   std::string error;
-  const bool known =
-      client.LoadDirectory(settings.Directory, error) && client.FetchRenewalInfo(certificateId, window, error);
+  const bool directoryRead = client.LoadDirectory(settings.Directory, error);
+  // A server that offers no renewal information is no failure: the usual
+  // renewal time applies without a word.
+  const bool offered = !directoryRead || !client.Directory().RenewalInfo.empty();
+  const bool known = directoryRead && offered && client.FetchRenewalInfo(certificateId, window, error);
   const std::chrono::seconds wait = std::clamp(client.LastRetryAfter().value_or(LongestRenewalInfoWait),
                                                ShortestRenewalInfoWait, LongestRenewalInfoWait);
   std::string line;
@@ -132,7 +135,7 @@ void TAcmeService::AskRenewalInfo(const std::string& certificateId) {
     FAdvice.NextAsk = asked + wait;
     if (!known) {
       FAdvice.Window.reset();
-      line = "ACME: no renewal information from the ACME server, the usual renewal time applies: " + error;
+      if (offered) line = "ACME: no renewal information from the ACME server, the usual renewal time applies: " + error;
     } else if (!FAdvice.Window || FAdvice.Window->Start != window.Start || FAdvice.Window->End != window.End) {
       FAdvice.Window = window;
       line = "ACME: the server suggests renewing between " + FormatRfc3339(window.Start) + " and " +
