@@ -8,6 +8,7 @@
 #include <openssl/x509v3.h>
 
 #include "KMX_uAcmeKeys.h"
+#include "KMX_uAcmeRenewalInfo.h"
 #include "KMX_uRenewal.h"
 #include "ucFileContent.h"
 #include "ucText.h"
@@ -73,6 +74,7 @@ TCertificateState AssessCertificate(std::string_view certificateFile, std::strin
   state.NotBefore = Moment(::X509_get0_notBefore(certificate.get()));
   state.NotAfter = Moment(::X509_get0_notAfter(certificate.get()));
   state.RenewAt = RenewalTime(state.NotBefore, state.NotAfter, renewDaysBefore);
+  if (!AcmeCertificateId(certificate.get(), state.CertificateId, error)) state.CertificateId.clear();
   if (!CertificateNamesHost(certificate.get(), host)) {
     state.Need = TCertificateNeed::OtherHost;
     state.Reason = std::string(certificateFile) + " is not for " + std::string(host);

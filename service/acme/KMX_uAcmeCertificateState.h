@@ -23,6 +23,10 @@ struct TCertificateState {
   TimePoint NotBefore{};
   TimePoint NotAfter{};
   TimePoint RenewAt{};  // when the certificate becomes due
+  // What an ACME server knows the certificate by (see AcmeCertificateId);
+  // empty when the file is unreadable or the certificate names no authority
+  // key identifier.
+  std::string CertificateId;
   std::string Reason;   // why an order is needed, for the log
 };
 

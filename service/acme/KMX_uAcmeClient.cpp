@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "KMX_uAcmeJws.h"
+#include "KMX_uAcmeRenewalInfo.h"
 
 namespace kelvane {
 
@@ -18,6 +19,8 @@ using nlohmann::json;
 constexpr int MaxNonceTries = 5;
 constexpr std::string_view BadNonce = "urn:ietf:params:acme:error:badNonce";
 constexpr std::string_view RateLimited = "urn:ietf:params:acme:error:rateLimited";
+constexpr std::string_view AlreadyReplaced = "urn:ietf:params:acme:error:alreadyReplaced";
+constexpr int Conflict = 409;
 constexpr int TooManyRequests = 429;
 
 bool ParseJson(std::string_view what, const std::string& body, json& answer, std::string& error) {
@@ -88,7 +91,9 @@ TAcmeClient::TAcmeClient(const TAcmeHttps& https, EVP_PKEY* accountKey) : FHttps
 
 void TAcmeClient::NoteRefusal(const TAcmeHttpReply& reply) {
   const json problem = json::parse(reply.Body, nullptr, false);
-  FLastFailure = ClassifyAcmeAnswer(reply.Status, problem.is_object() ? Text(problem, "type") : std::string());
+  FLastStatus = reply.Status;
+  FLastProblemType = problem.is_object() ? Text(problem, "type") : std::string();
+  FLastFailure = ClassifyAcmeAnswer(reply.Status, FLastProblemType);
 }
 
 bool TAcmeClient::LoadDirectory(std::string_view url, std::string& error) {
@@ -138,6 +143,8 @@ bool TAcmeClient::FetchNonce(std::string& error) {
 bool TAcmeClient::Post(std::string_view what, std::string_view url, std::string_view payload, TAcmeHttpReply& reply,
                        std::string& error) {
   FLastFailure = TAcmeFailure::Passing;
+  FLastStatus = 0;
+  FLastProblemType.clear();
   for (int attempt = 1;; ++attempt) {
     if (FNonce.empty() && !FetchNonce(error)) {
       error = std::string(what) + ": " + error;
@@ -182,8 +189,17 @@ bool TAcmeClient::RegisterAccount(std::string_view email, std::string& error) {
   return true;
 }
 
-bool TAcmeClient::NewOrder(std::string_view dnsName, TAcmeOrder& order, std::string& error) {
-  const json request = {{"identifiers", json::array({{{"type", "dns"}, {"value", dnsName}}})}};
+bool TAcmeClient::NewOrder(std::string_view dnsName, TAcmeOrder& order, std::string& error,
+                           std::string_view replaces) {
+  if (PostOrder(dnsName, replaces, order, error)) return true;
+  const bool conflict = FLastStatus == Conflict || FLastProblemType == AlreadyReplaced;
+  return !replaces.empty() && conflict && PostOrder(dnsName, {}, order, error);
+}
+
+bool TAcmeClient::PostOrder(std::string_view dnsName, std::string_view replaces, TAcmeOrder& order,
+                            std::string& error) {
+  json request = {{"identifiers", json::array({{{"type", "dns"}, {"value", dnsName}}})}};
+  if (!replaces.empty()) request["replaces"] = replaces;
   TAcmeHttpReply reply;
   json answer;
   if (!PostForJson("ordering a certificate for " + std::string(dnsName), FDirectory.NewOrder, request.dump(), answer,
@@ -245,6 +261,34 @@ bool TAcmeClient::DownloadCertificate(std::string_view url, std::string& pemChai
     return false;
   }
   pemChain = reply.Body;
+  return true;
+}
+
+bool TAcmeClient::FetchRenewalInfo(std::string_view certificateId, TRenewalWindow& window, std::string& error) {
+  FLastFailure = TAcmeFailure::Passing;
+  FLastRetryAfter.reset();
+  if (FDirectory.RenewalInfo.empty()) {
+    error = "the ACME server offers no renewal information";
+    return false;
+  }
+  std::string url = FDirectory.RenewalInfo;
+  if (url.back() != '/') url += '/';
+  url += certificateId;
+  TAcmeHttpReply reply;
+  if (!FHttps.Request(THttpMethod::Get, url, {}, reply, error)) {
+    error = "cannot read the renewal information: " + error;
+    return false;
+  }
+  FLastRetryAfter = ParseRetryAfter(reply.RetryAfter, std::chrono::system_clock::now());
+  if (!IsSuccess(reply.Status)) {
+    NoteRefusal(reply);
+    error = "the renewal information " + url + " answered " + DescribeProblem(reply);
+    return false;
+  }
+  if (!ParseRenewalInfo(reply.Body, window, error)) {
+    error = "the renewal information " + url + ": " + error;
+    return false;
+  }
   return true;
 }
 

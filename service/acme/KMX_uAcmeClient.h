@@ -17,6 +17,7 @@
 #include <openssl/evp.h>
 
 #include "KMX_uAcmeHttps.h"
+#include "KMX_uRenewal.h"
 #include "ucTime.h"
 
 namespace kelvane {
@@ -65,7 +66,8 @@ std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, Time
 
 class TAcmeClient {
  public:
-  // The key signs every request; it must outlive the client.
+  // The key signs every request; it must outlive the client. A client that
+  // only reads the directory and renewal information needs none.
   TAcmeClient(const TAcmeHttps& https, EVP_PKEY* accountKey);
 
   bool LoadDirectory(std::string_view url, std::string& error);
@@ -75,7 +77,11 @@ class TAcmeClient {
   bool RegisterAccount(std::string_view email, std::string& error);
   const std::string& AccountUrl() const { return FAccountUrl; }
 
-  bool NewOrder(std::string_view dnsName, TAcmeOrder& order, std::string& error);
+  // `replaces` (a certificate identifier, see AcmeCertificateId) tells the
+  // server which certificate the new one succeeds; a server that answers it
+  // has been replaced already, or otherwise conflicts, is asked once more
+  // without it.
+  bool NewOrder(std::string_view dnsName, TAcmeOrder& order, std::string& error, std::string_view replaces = {});
   bool FetchOrder(TAcmeOrder& order, std::string& error);
   bool FetchAuthorization(std::string_view url, TAcmeAuthorization& authorization, std::string& error);
   // Tells the server the challenge is ready to be validated.
@@ -83,6 +89,13 @@ class TAcmeClient {
   bool Finalize(TAcmeOrder& order, std::string_view csrDer, std::string& error);
   // The PEM chain: the certificate first, then its issuers.
   bool DownloadCertificate(std::string_view url, std::string& pemChain, std::string& error);
+
+  // The window the server suggests for renewing the certificate with the
+  // identifier `certificateId`: an unsigned GET of "<renewalInfo>/<id>".
+  // False, with the reason, when the directory names no renewalInfo, the
+  // server refuses or its answer holds no usable window. LastRetryAfter
+  // tells when to ask again.
+  bool FetchRenewalInfo(std::string_view certificateId, TRenewalWindow& window, std::string& error);
 
   // What kind of failure the last operation ended with (Passing after a
   // success).
@@ -101,6 +114,7 @@ class TAcmeClient {
   bool FetchNonce(std::string& error);
   // Notes how the server refused `reply`, for LastFailure.
   void NoteRefusal(const TAcmeHttpReply& reply);
+  bool PostOrder(std::string_view dnsName, std::string_view replaces, TAcmeOrder& order, std::string& error);
 
   const TAcmeHttps& FHttps;
   EVP_PKEY* FAccountKey;
@@ -109,6 +123,8 @@ class TAcmeClient {
   std::string FNonce;
   std::optional<std::chrono::seconds> FLastRetryAfter;
   TAcmeFailure FLastFailure = TAcmeFailure::Passing;
+  int FLastStatus = 0;
+  std::string FLastProblemType;
 };
 
 // The server's problem document as "detail (type)", or the status and body

@@ -62,7 +62,9 @@ class TIssuance {
     Report("ACME: account " + client.AccountUrl() + "; ordering a certificate for " + FSettings.DnsName);
     FDeadline = Clock::now() + FSettings.OrderTimeLimit;
     TAcmeOrder order;
-    if (!client.NewOrder(FSettings.DnsName, order, error)) return false;
+    // Only a server with renewal information knows what "replaces" means.
+    const std::string replaces = client.Directory().RenewalInfo.empty() ? std::string() : FSettings.Replaces;
+    if (!client.NewOrder(FSettings.DnsName, order, error, replaces)) return false;
     for (const std::string& url : order.Authorizations)
       if (!Authorize(client, accountKey, url, error)) return false;
     if (!PollOrder(client, order, {"ready", "valid", "invalid"}, error)) return false;

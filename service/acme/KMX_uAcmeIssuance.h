@@ -24,6 +24,10 @@ struct TAcmeIssueSettings {
   std::string AccountKeyFile;
   std::string OutputFolder;    // receives the three files; ends in a separator
   std::string KeyPassphrase;   // encrypts WSSkey.pem
+  // The identifier of the certificate the new one replaces (see
+  // AcmeCertificateId), named in the order when the server offers renewal
+  // information; empty for a first certificate.
+  std::string Replaces;
   // How long the server may take, from the order to the issued certificate.
   std::chrono::seconds OrderTimeLimit{300};
   std::chrono::milliseconds RequestTimeOut{30000};

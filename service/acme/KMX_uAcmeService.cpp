@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 
 #include "KMX_uAcmeAccountKey.h"
 #include "KMX_uAcmeCertFiles.h"
+#include "KMX_uAcmeClient.h"
+#include "KMX_uAcmeRenewalInfo.h"
 #include "ucFileContent.h"
 #include "ucPaths.h"
 
@@ -27,6 +30,17 @@ constexpr auto FirstRenewalRetry = 5min;
 constexpr auto LongestRenewalRetry = 6h;
 // What the order itself may take at most.
 constexpr auto OrderTimeLimit = 120s;
+// The bounds on how soon the server's renewal information is asked for
+// again, whatever its Retry-After says. The longest stays a little below the
+// check period, so that every periodic check, which may come a little early,
+// asks.
+constexpr std::chrono::seconds ShortestRenewalInfoWait = 1h;
+constexpr std::chrono::seconds LongestRenewalInfoWait = AcmeRenewalCheckPeriod - 5min;
+
+double RandomFraction() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+}
 
 TAcmeServiceFiles FilesIn(const std::string& folder) {
   return {folder + AcmeCertificateFileName, folder + AcmeKeyFileName, folder + AcmeIssuersFileName};
@@ -68,8 +82,9 @@ void TAcmeService::UpdateSettings(TAcmeServiceSettings settings) {
 TCertificateState TAcmeService::Assess() const {
   const TAcmeServiceSettings settings = Settings();
   const std::string file = Files().Certificate;
-  TCertificateState state =
-      AssessCertificate(file, FHost, settings.RenewDaysBefore, std::chrono::system_clock::now());
+  const TimePoint now = std::chrono::system_clock::now();
+  TCertificateState state = AssessCertificate(file, FHost, settings.RenewDaysBefore, now);
+  ApplyRenewalAdvice(state, now);
   // The file's time rather than the certificate's start: ACME servers may
   // date the start back, which would renew the new certificate once more.
   TimePoint written;
@@ -80,6 +95,54 @@ TCertificateState TAcmeService::Assess() const {
     state.Reason = file + " was obtained before [ACME] RenewObtainedBefore";
   }
   return state;
+}
+
+void TAcmeService::ApplyRenewalAdvice(TCertificateState& state, TimePoint now) const {
+  if (state.Need != TCertificateNeed::Current && state.Need != TCertificateNeed::Due) return;
+  std::lock_guard guard(FAdviceLock);
+  if (!FAdvice.Window || state.CertificateId.empty() || FAdvice.CertificateId != state.CertificateId) return;
+  state.RenewAt = RenewalTime(FAdvice.Window, FAdvice.Fraction, state.NotBefore, state.NotAfter);
+  if (now >= state.RenewAt) {
+    state.Need = TCertificateNeed::Due;
+    state.Reason = Files().Certificate + " is due for renewal in the window the ACME server suggests";
+  } else {
+    state.Need = TCertificateNeed::Current;
+  }
+}
+
+void TAcmeService::AskRenewalInfo(const std::string& certificateId) {
+  const auto asked = std::chrono::steady_clock::now();
+  {
+    std::lock_guard guard(FAdviceLock);
+    if (FAdvice.CertificateId == certificateId && asked < FAdvice.NextAsk) return;
+  }
+  const TAcmeServiceSettings settings = Settings();
+  const TAcmeHttps https(settings.CAFile);
+  TAcmeClient client(https, nullptr);
+  TRenewalWindow window;
+  std::string error;
+  const bool directoryRead = client.LoadDirectory(settings.Directory, error);
+  // A server that offers no renewal information is no failure: the usual
+  // renewal time applies without a word.
+  const bool offered = !directoryRead || !client.Directory().RenewalInfo.empty();
+  const bool known = directoryRead && offered && client.FetchRenewalInfo(certificateId, window, error);
+  const std::chrono::seconds wait = std::clamp(client.LastRetryAfter().value_or(LongestRenewalInfoWait),
+                                               ShortestRenewalInfoWait, LongestRenewalInfoWait);
+  std::string line;
+  {
+    std::lock_guard guard(FAdviceLock);
+    if (FAdvice.CertificateId != certificateId) FAdvice = {certificateId, std::nullopt, RandomFraction(), {}};
+    FAdvice.NextAsk = asked + wait;
+    if (!known) {
+      FAdvice.Window.reset();
+      if (offered) line = "ACME: no renewal information from the ACME server, the usual renewal time applies: " + error;
+    } else if (!FAdvice.Window || FAdvice.Window->Start != window.Start || FAdvice.Window->End != window.End) {
+      FAdvice.Window = window;
+      line = "ACME: the server suggests renewing between " + FormatRfc3339(window.Start) + " and " +
+             FormatRfc3339(window.End);
+    }
+  }
+  if (!line.empty()) FLog(line);
 }
 
 bool TAcmeService::WriteStandIn(std::string& error) {
@@ -112,7 +175,7 @@ bool TAcmeService::WaitToRetryRenewal(std::chrono::milliseconds pause) {
 }
 
 bool TAcmeService::Order(const std::string& outputFolder, std::chrono::seconds timeLimit, std::string& error,
-                         TAcmeFailure& failure) {
+                         TAcmeFailure& failure, const std::string& replaces) {
   const TAcmeServiceSettings settings = Settings();
   TAcmeIssueSettings issue;
   issue.Directory = settings.Directory;
@@ -122,6 +185,7 @@ bool TAcmeService::Order(const std::string& outputFolder, std::chrono::seconds t
   issue.AccountKeyFile = FFolder + CertFolder + AcmeAccountKeyName;
   issue.OutputFolder = outputFolder;
   issue.KeyPassphrase = FKeyPassphrase;
+  issue.Replaces = replaces;
   issue.OrderTimeLimit = std::min<std::chrono::seconds>(timeLimit, OrderTimeLimit);
   const TAcmeWait wait = [this](std::chrono::milliseconds pause) { return Wait(pause); };
   failure = TAcmeFailure::Passing;
@@ -184,7 +248,12 @@ void TAcmeService::Renew(const std::function<bool(const std::string&)>& checkNew
   std::chrono::milliseconds retry = FirstRenewalRetry;
   for (;;) {
     // Asked again before every try: the settings may have changed meanwhile.
-    const TCertificateState state = Assess();
+    TCertificateState state = Assess();
+    const bool forThisHost = state.Need == TCertificateNeed::Current || state.Need == TCertificateNeed::Due;
+    if (forThisHost && !state.CertificateId.empty()) {
+      AskRenewalInfo(state.CertificateId);
+      state = Assess();
+    }
     if (state.Need == TCertificateNeed::Current) return;
     FLog("ACME: renewing: " + state.Reason);
     {
@@ -196,7 +265,8 @@ void TAcmeService::Renew(const std::function<bool(const std::string&)>& checkNew
     std::error_code ec;
     std::filesystem::create_directories(FFolder + RenewalFolder, ec);
     TAcmeFailure failure = TAcmeFailure::Passing;
-    if (Order(FFolder + RenewalFolder, OrderTimeLimit, error, failure)) {
+    const std::string replaces = state.Need == TCertificateNeed::Due ? state.CertificateId : std::string();
+    if (Order(FFolder + RenewalFolder, OrderTimeLimit, error, failure, replaces)) {
       if (!checkNewFiles(RenewalFolder)) {
         error = "the new certificate files did not pass the checks";
       } else {

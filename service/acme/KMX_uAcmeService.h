@@ -7,6 +7,11 @@
 // of its own, lets the caller check the new files, moves them into place and
 // hands the new certificate to the listener for new connections.
 //
+// When the ACME server offers renewal information, the renewal check asks it
+// for its suggested window (no more often than the server allows) and the
+// certificate is renewed at a moment within that window instead of by the
+// usual rule; the order then names the certificate it replaces.
+//
 // The files are the service's "Cert/WSScert.pem", "Cert/WSSkey.pem" and
 // "Cert/CAcert.pem"; the account key is "Cert/AcmeAccountKey.pem".
 
@@ -16,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -25,6 +31,7 @@
 #include "KMX_uAcmeListenerTls.h"
 #include "KMX_uAcmeSettings.h"
 #include "KMX_uAcmeTlsAlpn.h"
+#include "KMX_uRenewal.h"
 
 namespace kelvane {
 
@@ -54,7 +61,8 @@ class TAcmeService {
   TAcmeServiceFiles StandInFiles() const;
 
   // Whether the service's certificate needs an order: missing, for another
-  // host, due by the renewal rule, or written before RenewObtainedBefore.
+  // host, due by the renewal rule (or within the window the ACME server last
+  // suggested for it), or written before RenewObtainedBefore.
   TCertificateState Assess() const;
 
   // Writes a self-signed certificate for the host to the stand-in files.
@@ -91,7 +99,13 @@ class TAcmeService {
  private:
   TAcmeServiceSettings Settings() const;
   bool Order(const std::string& outputFolder, std::chrono::seconds timeLimit, std::string& error,
-             TAcmeFailure& failure);
+             TAcmeFailure& failure, const std::string& replaces = {});
+  // Asks the ACME server for its renewal window for the certificate
+  // `certificateId`, unless its last answer about it asked to wait longer.
+  void AskRenewalInfo(const std::string& certificateId);
+  // Moves the renewal time of `state` into the window the server suggested
+  // for its certificate, when there is one.
+  void ApplyRenewalAdvice(TCertificateState& state, TimePoint now) const;
   // Waits until the pause ends (true) or the service stops (false).
   bool Wait(std::chrono::milliseconds pause);
   // The same, but a call of CheckRenewal ends the wait early too.
@@ -113,6 +127,18 @@ class TAcmeService {
   bool FStopping = false;
   bool FRetryNow = false;
   std::atomic<bool> FRenewing{false};
+
+  // What the ACME server last said about renewing one certificate.
+  struct TRenewalAdvice {
+    std::string CertificateId;
+    std::optional<TRenewalWindow> Window;
+    // Where in the window the renewal falls, drawn once per certificate so
+    // that asking again does not give the certificate a new chance each time.
+    double Fraction = 0;
+    std::chrono::steady_clock::time_point NextAsk{};
+  };
+  mutable std::mutex FAdviceLock;
+  TRenewalAdvice FAdvice;
   std::thread FRenewal;
 };
 

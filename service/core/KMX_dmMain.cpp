@@ -283,7 +283,12 @@ bool TdmMain::PrepareAcmeCertificate(std::string& ErrorText) {
                                          settings, KeyPassphrase, [this](std::string_view line) { FLog->WriteError(line); });
   tmrAcmeRenewal.SetEnabled(true);
   const TCertificateState state = FAcme->Assess();
-  if (state.Need == TCertificateNeed::Current) return true;
+  if (state.Need == TCertificateNeed::Current) {
+    // The first check runs beside the start rather than in twelve hours, so
+    // that a renewal window the ACME server suggests is known early.
+    tmrAcmeRenewalTimer();
+    return true;
+  }
   if (state.Need == TCertificateNeed::Due && state.NotAfter > std::chrono::system_clock::now()) {
     // The certificate still serves: the start goes on with it and the
     // renewal runs beside the service.

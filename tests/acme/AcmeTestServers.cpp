@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 #include <openssl/pem.h>
@@ -87,6 +89,84 @@ void TTlsAlpnTestListener::Serve() {
     ::SSL_free(ssl);
     ::close(fd);
   }
+}
+
+THttpsTestServer::THttpsTestServer(const std::string& certificateFile, const std::string& keyFile, TAnswer answer)
+    : FAnswer(std::move(answer)) {
+  IgnoreBrokenPipes();
+  FContext = ::SSL_CTX_new(::TLS_server_method());
+  if (::SSL_CTX_use_certificate_chain_file(FContext, certificateFile.c_str()) != 1 ||
+      ::SSL_CTX_use_PrivateKey_file(FContext, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+    throw std::runtime_error("the test server cannot load its certificate");
+  FListener = LoopbackSocket(0, true);
+  FPort = BoundPort(FListener);
+  FThread = std::thread([this] { Serve(); });
+}
+
+THttpsTestServer::~THttpsTestServer() {
+  FStopping = true;
+  ::shutdown(FListener, SHUT_RDWR);
+  FThread.join();
+  ::close(FListener);
+  ::SSL_CTX_free(FContext);
+}
+
+std::vector<THttpsTestRequest> THttpsTestServer::Requests() const {
+  std::lock_guard guard(FLock);
+  return FRequests;
+}
+
+void THttpsTestServer::Serve() {
+  while (!FStopping) {
+    const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    SetTimeOut(fd);
+    SSL* ssl = ::SSL_new(FContext);
+    ::SSL_set_fd(ssl, fd);
+    if (::SSL_accept(ssl) == 1) {
+      Answer(ssl);
+      ::SSL_shutdown(ssl);
+    }
+    ::SSL_free(ssl);
+    ::close(fd);
+  }
+}
+
+void THttpsTestServer::Answer(SSL* ssl) {
+  std::string received;
+  char buffer[4096];
+  std::size_t headerEnd = std::string::npos;
+  std::size_t length = 0;
+  for (;;) {
+    if (headerEnd == std::string::npos && (headerEnd = received.find("\r\n\r\n")) != std::string::npos) {
+      std::string head = received.substr(0, headerEnd);
+      std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+      const auto field = head.find("\r\ncontent-length:");
+      if (field != std::string::npos) length = std::stoul(head.substr(field + 17));
+      headerEnd += 4;
+    }
+    if (headerEnd != std::string::npos && received.size() >= headerEnd + length) break;
+    const int got = ::SSL_read(ssl, buffer, sizeof buffer);
+    if (got <= 0) return;
+    received.append(buffer, static_cast<std::size_t>(got));
+  }
+  THttpsTestRequest request;
+  const auto methodEnd = received.find(' ');
+  const auto targetEnd = received.find(' ', methodEnd + 1);
+  request.Method = received.substr(0, methodEnd);
+  request.Target = received.substr(methodEnd + 1, targetEnd - methodEnd - 1);
+  request.Body = received.substr(headerEnd, length);
+  {
+    std::lock_guard guard(FLock);
+    FRequests.push_back(request);
+  }
+  const std::string answer = FAnswer(request);
+  ::SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+}
+
+std::string HttpResponse(int status, const std::string& headers, const std::string& body) {
+  return "HTTP/1.1 " + std::to_string(status) + " Test\r\n" + headers + "Content-Type: application/json\r\n" +
+         "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 TClientHandshake HandshakeWith(std::uint16_t port, const std::string& serverName, const std::string& alpn) {

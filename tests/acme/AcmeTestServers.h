@@ -4,12 +4,15 @@
 // listener: its server context holds an ordinary certificate, the
 // tls-alpn-01 responder is embedded with one call, and each connection is
 // handshaken and closed. It records whether a handshake served a challenge.
+// Beside it, a scripted HTTPS server standing in for an ACME server.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <openssl/ssl.h>
 
@@ -41,6 +44,44 @@ class TTlsAlpnTestListener {
   std::atomic<int> FChallengeHandshakes{0};
   std::thread FThread;
 };
+
+// A scripted HTTPS server on loopback: one request per connection, each
+// answered with what `answer` makes of it (a whole HTTP response). It keeps
+// every request it read.
+struct THttpsTestRequest {
+  std::string Method;
+  std::string Target;
+  std::string Body;
+};
+class THttpsTestServer {
+ public:
+  using TAnswer = std::function<std::string(const THttpsTestRequest&)>;
+  // `certificateFile` and `keyFile` (unencrypted PEM) are the server's.
+  THttpsTestServer(const std::string& certificateFile, const std::string& keyFile, TAnswer answer);
+  ~THttpsTestServer();
+  THttpsTestServer(const THttpsTestServer&) = delete;
+  THttpsTestServer& operator=(const THttpsTestServer&) = delete;
+
+  std::uint16_t Port() const { return FPort; }
+  std::vector<THttpsTestRequest> Requests() const;
+
+ private:
+  void Serve();
+  void Answer(SSL* ssl);
+
+  TAnswer FAnswer;
+  SSL_CTX* FContext = nullptr;
+  int FListener = -1;
+  std::uint16_t FPort = 0;
+  std::atomic<bool> FStopping{false};
+  mutable std::mutex FLock;
+  std::vector<THttpsTestRequest> FRequests;
+  std::thread FThread;
+};
+
+// A whole HTTP response with a Content-Length and the given extra header
+// lines (each ending in CRLF).
+std::string HttpResponse(int status, const std::string& headers, const std::string& body);
 
 // The result of a TLS client handshake with 127.0.0.1:port.
 struct TClientHandshake {

@@ -37,5 +37,40 @@ TEST(Renewal, TimeRuleTable) {
   }
 }
 
+// A server's suggested window replaces the rule, earlier or later; the
+// fraction picks the moment within it.
+TEST(Renewal, SuggestedWindowRuleTable) {
+  const TimePoint issued = std::chrono::system_clock::from_time_t(1700000000);
+  const TimePoint expires = issued + 90 * Day;
+  const TimePoint now = issued + 65 * Day;  // the usual rule made it due at day 60
+  const auto window = [&](int fromDay, int toDay) {
+    return std::optional<TRenewalWindow>(TRenewalWindow{issued + fromDay * Day, issued + toDay * Day});
+  };
+  const struct {
+    const char* Case;
+    std::optional<TRenewalWindow> Suggested;
+    double Fraction;
+    TimePoint Expected;
+    bool DueNow;
+  } cases[] = {
+      {"no window: a third left", std::nullopt, 0.5, issued + 60 * Day, true},
+      {"window ahead postpones: its start", window(70, 72), 0.0, issued + 70 * Day, false},
+      {"window ahead: its middle", window(70, 72), 0.5, issued + 71 * Day, false},
+      {"window ahead: never its end", window(70, 72), 1.0, issued + 72 * Day - TimePoint::duration(1), false},
+      {"window open now: early draw", window(60, 68), 0.25, issued + 62 * Day, true},
+      {"window open now: late draw", window(60, 68), 0.75, issued + 66 * Day, false},
+      {"window past: at once", window(20, 30), 0.5, issued + 25 * Day, true},
+      {"empty window: its start", window(70, 70), 0.5, issued + 70 * Day, false},
+  };
+  for (const auto& c : cases) {
+    const TimePoint at = RenewalTime(c.Suggested, c.Fraction, issued, expires);
+    EXPECT_EQ(at, c.Expected) << c.Case;
+    EXPECT_EQ(now >= at, c.DueNow) << c.Case;
+  }
+  // The days-before setting counts only without a window.
+  EXPECT_EQ(RenewalTime(std::nullopt, 0.5, issued, expires, 10), issued + 80 * Day);
+  EXPECT_EQ(RenewalTime(window(70, 72), 0.5, issued, expires, 10), issued + 71 * Day);
+}
+
 }  // namespace
 }  // namespace kelvane
