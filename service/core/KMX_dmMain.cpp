@@ -36,7 +36,7 @@ constexpr int CertExpiryWarningDays[] = {30, 7, 1};
 // time-out (two minutes), so that the start fails with a line of its own.
 constexpr auto AcmeStartTimeLimit = 90s;
 
-const std::string CertFolder = "Cert/";
+const std::string CertFolder = "Cert\\";
 const std::string RootCertificateName = CertFolder + "CAcert.pem";
 const std::string CertificateName = CertFolder + "WSScert.pem";
 const std::string KeyName = CertFolder + "WSSkey.pem";
