@@ -32,7 +32,7 @@ nginx_port=18446
 guesses=1000
 flood_clients=20
 
-command -v nginx >/dev/null || { echo "compare_nginx: nginx is missing (bash scripts/setup.sh installs it)" >&2; exit 2; }
+bench_need_nginx
 ulimit -n "$(ulimit -Hn)"
 
 # The commit before the merge of the login defence, built in its own worktree.

@@ -78,11 +78,25 @@ proc_fds() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 # own (never the system service), serving the service's own login page with
 # its certificate and key (passphrase and all) on 127.0.0.1:<nginx port>.
 #
+#   bench_need_nginx                  installs nginx when missing (only the
+#                                     benchmarks need it) and stops the system
+#                                     service that Debian's package starts, so
+#                                     that port 80 stays free
 #   bench_nginx_prefix <prefix> <installation folder> <nginx port>
 #                      (starts the service once to fetch its login page)
 #   bench_start_nginx <prefix> <nginx port>   sets nginx_pid
 #   bench_stop_nginx
 nginx_pid=""
+
+bench_need_nginx() {
+  command -v nginx >/dev/null && return
+  echo "bench: installing nginx" >&2
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nginx >/dev/null
+  "${sudo[@]}" systemctl disable --now nginx >/dev/null 2>&1 || "${sudo[@]}" service nginx stop >/dev/null 2>&1 || true
+}
 
 bench_nginx_prefix() {
   local prefix="$1" folder="$2" nginx_port="$3"
@@ -131,5 +145,15 @@ bench_stop_nginx() {
     kill "$nginx_pid" 2>/dev/null || true
     wait "$nginx_pid" 2>/dev/null || true
     nginx_pid=""
+
+bench_need_nginx() {
+  command -v nginx >/dev/null && return
+  echo "bench: installing nginx" >&2
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nginx >/dev/null
+  "${sudo[@]}" systemctl disable --now nginx >/dev/null 2>&1 || "${sudo[@]}" service nginx stop >/dev/null 2>&1 || true
+}
   fi
 }

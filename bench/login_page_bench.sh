@@ -7,7 +7,7 @@
 #
 #   bench/login_page_bench.sh [seconds per run] [client threads] [rounds]
 #
-# Installs nginx when missing (scripts/setup.sh installs it too).
+# Installs nginx when missing (benchmarks only).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/installation.sh"
 seconds="${1:-8}"
@@ -16,12 +16,7 @@ rounds="${3:-3}"
 port=18445
 nginx_port=18446
 
-if ! command -v nginx >/dev/null; then
-  echo "bench: installing nginx" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq nginx >/dev/null
-fi
-
+bench_need_nginx
 bench_build
 
 work="$(mktemp -d)"

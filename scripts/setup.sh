@@ -26,7 +26,6 @@ packages=(
   libnss3-tools
   dpkg-dev lintian
   debootstrap systemd-container
-  nginx
 )
 # The browser test drives Chromium from a node script. A machine that already
 # has node and npm (from Debian or from another node distribution) keeps them;
