@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -166,8 +169,10 @@ struct TConnectionConfig {
   std::size_t MaxSockets = 0;
 };
 
-// The listening socket of one Start(). Its context's single thread runs the
-// accept loop, so the acceptor needs no further guard.
+// The listening socket of one Start(), one per I/O thread: each thread
+// accepts on a duplicate of the socket and runs what it accepted itself, so a
+// connection is never handed from thread to thread. Its context's single
+// thread runs the accept loop, so the acceptor needs no further guard.
 struct TListener {
   TListener(net::io_context& io, std::shared_ptr<const TConnectionConfig> config)
       : Executor(io.get_executor()), Acceptor(Executor), RetryTimer(Executor), Config(std::move(config)) {}
@@ -207,7 +212,7 @@ struct TServerCore {
 
   // Start and Stop run one at a time.
   std::mutex ControlMutex;
-  std::shared_ptr<TListener> Listener;
+  std::vector<std::shared_ptr<TListener>> Listeners;
   std::atomic<bool> Listening{false};
   std::atomic<std::uint16_t> Port{0};
 
@@ -226,7 +231,6 @@ struct TServerCore {
   std::size_t PeakConnections = 0;
 
   std::vector<std::unique_ptr<TIOThread>> IOThreads;
-  std::atomic<std::size_t> NextIOThread{0};
 };
 
 // Bytes one read takes from OpenSSL at most; one buffer per I/O thread, so an
@@ -697,8 +701,7 @@ void TServerCore::EnsureIOThreads() {
 }
 
 void TServerCore::Accept(const std::shared_ptr<TListener>& listener) {
-  net::io_context& target = IOThreads[NextIOThread++ % IOThreads.size()]->Context;
-  listener->Acceptor.async_accept(target, [this, listener](const error_code& ec, tcp::socket socket) {
+  listener->Acceptor.async_accept([this, listener](const error_code& ec, tcp::socket socket) {
     if (!listener->Acceptor.is_open()) return;
     if (OutOfResources(ec)) {
       // Out of descriptors: free one from an idle connection and try again
@@ -750,11 +753,17 @@ void TServerCore::OnAccepted(const std::shared_ptr<TListener>& listener, tcp::so
 }
 
 std::shared_ptr<TSession> TServerCore::EvictOldestIdleLocked() {
+  // The registry lock keeps every listed session in being (its destructor
+  // waits for the lock to take it off the list), so the checks read it through
+  // the plain pointer. Only the one chosen is taken as a shared pointer, and
+  // the caller lets go of it after the lock: a session whose last reference
+  // ended here would wait for this very lock in its destructor.
   for (TEntry& entry : Registry) {
-    std::shared_ptr<TSession> victim = entry.Weak.lock();
-    if (!victim || !victim->Counted) continue;
-    const TSessionState state = victim->State();
+    if (!entry.Session->Counted) continue;
+    const TSessionState state = entry.Session->State();
     if (state != TSessionState::Handshake && state != TSessionState::ReadingRequest) continue;
+    std::shared_ptr<TSession> victim = entry.Weak.lock();
+    if (!victim) continue;
     victim->Counted = false;
     --OpenConnections;
     victim->Close();
@@ -822,10 +831,11 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
   config->Settings = settings;
   config->TLS = std::move(context);
   // Each connection takes one descriptor. Those already open (logs, the I/O
-  // threads' own, the listening socket to come) are not free, and a few stay
-  // spare for log files and the openssl runs.
+  // threads' own, the listening socket to come and its duplicate per further
+  // I/O thread) are not free, and a few stay spare for log files and the
+  // openssl runs.
   const std::size_t descriptors = RaiseOpenFileLimit();
-  const std::size_t inUse = CountOpenFiles() + 1;
+  const std::size_t inUse = CountOpenFiles() + FImpl->IOThreads.size();
   const std::size_t spare = descriptors > inUse ? descriptors - inUse : 0;
   const std::size_t usable = spare > 2 * ReservedDescriptors ? spare - ReservedDescriptors : spare / 2;
   config->MaxConnections = std::max<std::size_t>(1, std::min(settings.MaxConnections, usable));
@@ -833,6 +843,7 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
   // until their sockets are closed.
   config->MaxSockets = std::max(config->MaxConnections, spare - (spare - std::min(spare, config->MaxConnections)) / 2);
   auto listener = std::make_shared<TListener>(FImpl->IOThreads.front()->Context, config);
+  std::vector<std::shared_ptr<TListener>> listeners{listener};
 
   const tcp::endpoint endpoint(address, settings.Port);
   tcp::acceptor& acceptor = listener->Acceptor;
@@ -849,29 +860,46 @@ bool THTTPSServer::Start(const THTTPSServerSettings& settings, const TTLSServerF
     error = ec.message();
     return false;
   }
+  // The other I/O threads accept on duplicates of the same socket; without
+  // one, the threads that have one accept for all.
+  for (std::size_t i = 1; i < FImpl->IOThreads.size(); ++i) {
+    const int duplicate = ::fcntl(acceptor.native_handle(), F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0) break;
+    auto other = std::make_shared<TListener>(FImpl->IOThreads[i]->Context, config);
+    other->Acceptor.assign(endpoint.protocol(), duplicate, ec);
+    if (ec) {
+      ::close(duplicate);
+      break;
+    }
+    listeners.push_back(std::move(other));
+  }
   FImpl->Workers.SetMaxThreads(settings.MaxHandlerThreads);
-  FImpl->Listener = listener;
+  FImpl->Listeners = listeners;
   FImpl->Port = port;
   FImpl->Listening = true;
-  net::post(listener->Executor, [impl = FImpl.get(), listener] { impl->Accept(listener); });
+  for (const std::shared_ptr<TListener>& each : listeners) {
+    net::post(each->Executor, [impl = FImpl.get(), each] { impl->Accept(each); });
+  }
   return true;
 }
 
 void THTTPSServer::Stop() {
   std::lock_guard control(FImpl->ControlMutex);
   if (!FImpl->Listening) return;
-  const std::shared_ptr<TListener> listener = std::move(FImpl->Listener);
+  const std::vector<std::shared_ptr<TListener>> listeners = std::exchange(FImpl->Listeners, {});
   FImpl->Listening = false;
   FImpl->Port = 0;
 
-  std::promise<void> closed;
-  net::post(listener->Executor, [&closed, listener] {
-    error_code ignored;
-    listener->Acceptor.close(ignored);
-    listener->RetryTimer.cancel();
-    closed.set_value();
-  });
-  closed.get_future().wait();
+  for (const std::shared_ptr<TListener>& listener : listeners) {
+    std::promise<void> closed;
+    net::post(listener->Executor, [&closed, listener] {
+      error_code ignored;
+      listener->Acceptor.close(ignored);
+      listener->RetryTimer.cancel();
+      closed.set_value();
+    });
+    closed.get_future().wait();
+  }
 
   const TSession* own = tCurrentSession;
   const auto othersGone = [&] {
@@ -896,7 +924,7 @@ void THTTPSServer::Stop() {
   // Released outside the lock: a last reference ends in Unregister().
   closing.clear();
   std::unique_lock lock(FImpl->RegistryMutex);
-  FImpl->RegistryChanged.wait_for(lock, listener->Config->Settings.TerminateWaitTime, othersGone);
+  FImpl->RegistryChanged.wait_for(lock, listeners.front()->Config->Settings.TerminateWaitTime, othersGone);
 }
 
 void THTTPSServer::Close() {
