@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Load and robustness figures of one running service (release vardex on an
 # installation folder, dry-run power, loopback only):
-#   (a) 2000 TLS connections that send nothing, and 100 logins while they are open
+#   (a) 2000 TLS connections that send nothing, and 100 logins (login page + Reload) while they are open
 #   (b) 20000 login-page requests from 50 concurrent clients
 #   (c) 100 valid Reboot submissions at the same moment, checked against the logs
 #   (d) a steady load for a while, with resident memory and open descriptors
@@ -50,7 +50,7 @@ echo "vardex pid $pid on 127.0.0.1:$port, started to listening in $start_to_list
 
 # --- (a) -------------------------------------------------------------------
 echo
-echo "(a) $idle_connections idle TLS connections, $idle_logins logins (login page + Reboot) while they are open"
+echo "(a) $idle_connections idle TLS connections, $idle_logins logins (login page + Reload Configuration) while they are open"
 peak_fds=0
 "$bench_load" idle "$port" Vardex_Login "$bench_user" "$bench_password" "$idle_connections" "$idle_logins" \
   >"$work/idle.out" &
@@ -108,7 +108,7 @@ fi
 echo
 interval=60
 [ "$steady_seconds" -lt 600 ] && interval=$(( steady_seconds / 10 > 5 ? steady_seconds / 10 : 5 ))
-echo "(d) steady load for $steady_seconds s at $steady_rate requests/s (9 in 10 login page, 1 in 10 wrong password)," \
+echo "(d) steady load for $steady_seconds s at $steady_rate requests/s (9 in 10 login page, 1 in 10 wrong password, refused or blocked)," \
      "sampled every $interval s"
 printf '  %8s %10s %10s %6s %8s\n' "t (s)" "VmRSS kB" "VmHWM kB" fds threads
 sample() { printf '  %8s %10s %10s %6s %8s\n' "$1" "$(proc_kb "$pid" VmRSS)" "$(proc_kb "$pid" VmHWM)" \

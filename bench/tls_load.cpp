@@ -70,6 +70,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr char RebootDone[] = "Server reboot initiated.";
+constexpr char ReloadDone[] = "Server configuration reloaded.";
 constexpr char ServerBusy[] = "Server is busy. Try to login later.";
 constexpr char NotAuthorized[] = "You are not authorized.";
 
@@ -207,16 +208,18 @@ bool Fetch(SSL_CTX* context, int port, const std::string& request, std::string& 
   return ok;
 }
 
-// What a browser does to reboot: the login page, then the form.
+// What a browser does to reboot (or reload): the login page, then the form.
 bool Login(SSL_CTX* context, int port, const std::string& login, const std::string& user,
-           const std::string& password) {
+           const std::string& password, bool reboot = true) {
   std::string answer;
   if (!Fetch(context, port, Get("/" + login), answer) || answer.find("Result_" + login) == std::string::npos) {
     return false;
   }
-  return Fetch(context, port, Submission(login, user, password, "Reboot"), answer) &&
-         answer.find(RebootDone) != std::string::npos;
+  return Fetch(context, port, Submission(login, user, password, reboot ? "Reboot" : "Reload Configuration"), answer) &&
+         answer.find(reboot ? RebootDone : ReloadDone) != std::string::npos;
 }
+
+bool IsThrottled(const std::string& answer) { return answer.compare(0, 12, "HTTP/1.1 429") == 0; }
 
 struct TLatencies {
   std::vector<double> Seconds;
@@ -309,7 +312,8 @@ int Idle(SSL_CTX* context, int port, const std::string& login, const std::string
   int slow = 0;
   for (int i = 0; i < logins; ++i) {
     const Clock::time_point start = Clock::now();
-    const bool ok = Login(context, port, login, user, password);
+    // Reload: one Reboot keeps the service busy until it ran, two seconds on.
+    const bool ok = Login(context, port, login, user, password, false);
     const double took = Seconds(Clock::now() - start);
     slowest = std::max(slowest, took);
     if (!ok) {
@@ -384,7 +388,8 @@ int Steady(SSL_CTX* context, int port, const std::string& login, const std::stri
         const bool wrongPassword = n % 10 == 9;
         const Clock::time_point t0 = Clock::now();
         bool ok = Fetch(context, port, wrongPassword ? refused : page, answer);
-        if (ok && wrongPassword) ok = answer.find(NotAuthorized) != std::string::npos;
+        // A wrong password is refused; after a few, the address is blocked.
+        if (wrongPassword) ok = answer.find(NotAuthorized) != std::string::npos || IsThrottled(answer);
         mine.Seconds.push_back(Seconds(Clock::now() - t0));
         if (!ok) ++mine.Errors;
       }
