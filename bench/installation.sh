@@ -145,15 +145,5 @@ bench_stop_nginx() {
     kill "$nginx_pid" 2>/dev/null || true
     wait "$nginx_pid" 2>/dev/null || true
     nginx_pid=""
-
-bench_need_nginx() {
-  command -v nginx >/dev/null && return
-  echo "bench: installing nginx" >&2
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nginx >/dev/null
-  "${sudo[@]}" systemctl disable --now nginx >/dev/null 2>&1 || "${sudo[@]}" service nginx stop >/dev/null 2>&1 || true
-}
   fi
 }

@@ -50,86 +50,77 @@ void SetTimeOut(int fd) {
 
 }  // namespace
 
+TLoopbackTlsSocket::TLoopbackTlsSocket(const std::string& certificateFile, const std::string& keyFile) {
+  IgnoreBrokenPipes();
+  FContext = ::SSL_CTX_new(::TLS_server_method());
+  if (FContext == nullptr || ::SSL_CTX_use_certificate_chain_file(FContext, certificateFile.c_str()) != 1 ||
+      ::SSL_CTX_use_PrivateKey_file(FContext, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    ::SSL_CTX_free(FContext);
+    throw std::runtime_error("the loopback test server cannot load its certificate " + certificateFile);
+  }
+  FListener = LoopbackSocket(0, true);
+  FPort = BoundPort(FListener);
+}
+
+TLoopbackTlsSocket::~TLoopbackTlsSocket() {
+  ::close(FListener);
+  ::SSL_CTX_free(FContext);
+}
+
+void TLoopbackTlsSocket::Serve(const std::atomic<bool>& stopping,
+                               const std::function<void(SSL*)>& handshaken) const {
+  while (!stopping) {
+    const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    SetTimeOut(fd);
+    SSL* ssl = ::SSL_new(FContext);
+    ::SSL_set_fd(ssl, fd);
+    if (::SSL_accept(ssl) == 1) {
+      handshaken(ssl);
+      ::SSL_shutdown(ssl);
+    }
+    ::SSL_free(ssl);
+    ::close(fd);
+  }
+}
+
+void TLoopbackTlsSocket::Shutdown() const { ::shutdown(FListener, SHUT_RDWR); }
+
 TTlsAlpnTestListener::TTlsAlpnTestListener(TAcmeTlsAlpnResponder& responder, const std::string& certificateFile,
                                            const std::string& keyFile)
     : TTlsAlpnTestListener([&responder](SSL_CTX* context) { responder.Install(context); }, certificateFile, keyFile) {}
 
 TTlsAlpnTestListener::TTlsAlpnTestListener(const std::function<void(SSL_CTX*)>& configure,
-                                           const std::string& certificateFile, const std::string& keyFile) {
-  IgnoreBrokenPipes();
-  FContext = ::SSL_CTX_new(::TLS_server_method());
-  if (::SSL_CTX_use_certificate_chain_file(FContext, certificateFile.c_str()) != 1 ||
-      ::SSL_CTX_use_PrivateKey_file(FContext, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
-    throw std::runtime_error("the test listener cannot load its certificate");
-  configure(FContext);
-  FListener = LoopbackSocket(0, true);
-  FPort = BoundPort(FListener);
-  FThread = std::thread([this] { Serve(); });
+                                           const std::string& certificateFile, const std::string& keyFile)
+    : FSocket(certificateFile, keyFile) {
+  configure(FSocket.Context());
+  FThread = std::thread([this] {
+    FSocket.Serve(FStopping, [this](SSL* ssl) {
+      if (IsAcmeTlsAlpnConnection(ssl)) ++FChallengeHandshakes;
+    });
+  });
 }
 
 TTlsAlpnTestListener::~TTlsAlpnTestListener() {
   FStopping = true;
-  ::shutdown(FListener, SHUT_RDWR);
+  FSocket.Shutdown();
   FThread.join();
-  ::close(FListener);
-  ::SSL_CTX_free(FContext);
-}
-
-void TTlsAlpnTestListener::Serve() {
-  while (!FStopping) {
-    const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    SetTimeOut(fd);
-    SSL* ssl = ::SSL_new(FContext);
-    ::SSL_set_fd(ssl, fd);
-    if (::SSL_accept(ssl) == 1) {
-      if (IsAcmeTlsAlpnConnection(ssl)) ++FChallengeHandshakes;
-      ::SSL_shutdown(ssl);
-    }
-    ::SSL_free(ssl);
-    ::close(fd);
-  }
 }
 
 THttpsTestServer::THttpsTestServer(const std::string& certificateFile, const std::string& keyFile, TAnswer answer)
-    : FAnswer(std::move(answer)) {
-  IgnoreBrokenPipes();
-  FContext = ::SSL_CTX_new(::TLS_server_method());
-  if (::SSL_CTX_use_certificate_chain_file(FContext, certificateFile.c_str()) != 1 ||
-      ::SSL_CTX_use_PrivateKey_file(FContext, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
-    throw std::runtime_error("the test server cannot load its certificate");
-  FListener = LoopbackSocket(0, true);
-  FPort = BoundPort(FListener);
-  FThread = std::thread([this] { Serve(); });
+    : FAnswer(std::move(answer)), FSocket(certificateFile, keyFile) {
+  FThread = std::thread([this] { FSocket.Serve(FStopping, [this](SSL* ssl) { Answer(ssl); }); });
 }
 
 THttpsTestServer::~THttpsTestServer() {
   FStopping = true;
-  ::shutdown(FListener, SHUT_RDWR);
+  FSocket.Shutdown();
   FThread.join();
-  ::close(FListener);
-  ::SSL_CTX_free(FContext);
 }
 
 std::vector<THttpsTestRequest> THttpsTestServer::Requests() const {
   std::lock_guard guard(FLock);
   return FRequests;
-}
-
-void THttpsTestServer::Serve() {
-  while (!FStopping) {
-    const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    SetTimeOut(fd);
-    SSL* ssl = ::SSL_new(FContext);
-    ::SSL_set_fd(ssl, fd);
-    if (::SSL_accept(ssl) == 1) {
-      Answer(ssl);
-      ::SSL_shutdown(ssl);
-    }
-    ::SSL_free(ssl);
-    ::close(fd);
-  }
 }
 
 void THttpsTestServer::Answer(SSL* ssl) {

@@ -20,6 +20,31 @@
 
 namespace kelvane::testing {
 
+// The loopback socket both test servers accept on, with the TLS server
+// context they answer with: an ordinary certificate (unencrypted PEM) and a
+// socket listening on 127.0.0.1 at a free port. Throws when the certificate
+// cannot be loaded.
+class TLoopbackTlsSocket {
+ public:
+  TLoopbackTlsSocket(const std::string& certificateFile, const std::string& keyFile);
+  ~TLoopbackTlsSocket();
+  TLoopbackTlsSocket(const TLoopbackTlsSocket&) = delete;
+  TLoopbackTlsSocket& operator=(const TLoopbackTlsSocket&) = delete;
+
+  SSL_CTX* Context() const { return FContext; }
+  std::uint16_t Port() const { return FPort; }
+  // Until `stopping`: takes each connection, and after a TLS handshake hands
+  // it to `handshaken` and closes it. Run on a thread of its own.
+  void Serve(const std::atomic<bool>& stopping, const std::function<void(SSL*)>& handshaken) const;
+  // Wakes a Serve() waiting for a connection, so its thread can end.
+  void Shutdown() const;
+
+ private:
+  SSL_CTX* FContext = nullptr;
+  int FListener = -1;
+  std::uint16_t FPort = 0;
+};
+
 class TTlsAlpnTestListener {
  public:
   // `certificateFile` and `keyFile` (unencrypted PEM) are the ordinary
@@ -31,15 +56,11 @@ class TTlsAlpnTestListener {
                        const std::string& keyFile);
   ~TTlsAlpnTestListener();
 
-  std::uint16_t Port() const { return FPort; }
+  std::uint16_t Port() const { return FSocket.Port(); }
   int ChallengeHandshakes() const { return FChallengeHandshakes; }
 
  private:
-  void Serve();
-
-  SSL_CTX* FContext = nullptr;
-  int FListener = -1;
-  std::uint16_t FPort = 0;
+  TLoopbackTlsSocket FSocket;
   std::atomic<bool> FStopping{false};
   std::atomic<int> FChallengeHandshakes{0};
   std::thread FThread;
@@ -62,17 +83,14 @@ class THttpsTestServer {
   THttpsTestServer(const THttpsTestServer&) = delete;
   THttpsTestServer& operator=(const THttpsTestServer&) = delete;
 
-  std::uint16_t Port() const { return FPort; }
+  std::uint16_t Port() const { return FSocket.Port(); }
   std::vector<THttpsTestRequest> Requests() const;
 
  private:
-  void Serve();
   void Answer(SSL* ssl);
 
   TAnswer FAnswer;
-  SSL_CTX* FContext = nullptr;
-  int FListener = -1;
-  std::uint16_t FPort = 0;
+  TLoopbackTlsSocket FSocket;
   std::atomic<bool> FStopping{false};
   mutable std::mutex FLock;
   std::vector<THttpsTestRequest> FRequests;
