@@ -12,7 +12,30 @@ int HexValue(char c) {
   return -1;
 }
 
+// RFC 3986's unreserved characters; a test of ASCII alone, whatever the locale.
+bool IsUnreserved(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' ||
+         c == '_' || c == '~';
+}
+
 }  // namespace
+
+std::string EncodeURLComponent(std::string_view text) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsUnreserved(c)) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += Hex[byte >> 4];
+      encoded += Hex[byte & 15];
+    }
+  }
+  return encoded;
+}
 
 std::string DecodeURLComponent(std::string_view text, bool plusIsBlank) {
   std::string decoded;

@@ -14,6 +14,10 @@ namespace kelvane {
 // Name/value pairs in the order they came; a name may occur more than once.
 using TFormFields = std::vector<std::pair<std::string, std::string>>;
 
+// Percent-encodes every byte but RFC 3986's unreserved characters (ASCII
+// letters and digits, "-", ".", "_", "~"), as UTF-8 text in an address needs.
+std::string EncodeURLComponent(std::string_view text);
+
 // Decodes %XX escapes; with `plusIsBlank` also turns "+" into a blank. An
 // escape that is not followed by two hexadecimal digits is kept as it stands.
 std::string DecodeURLComponent(std::string_view text, bool plusIsBlank);

@@ -4,10 +4,10 @@
 #include <openssl/rand.h>
 
 #include <array>
-#include <cctype>
 
 #include "KMX_uTOTP.h"
 #include "ucIniFile.h"
+#include "ucURLEncoding.h"
 
 namespace kelvane {
 namespace {
@@ -15,22 +15,6 @@ namespace {
 // RFC 4226 asks for at least 128 bits and recommends 160, the size of an
 // HMAC-SHA-1 key.
 constexpr int SecretBytes = 20;
-
-std::string PercentEncoded(const std::string& text) {
-  static constexpr char Hex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += Hex[byte >> 4];
-      encoded += Hex[byte & 15];
-    }
-  }
-  return encoded;
-}
 
 }  // namespace
 
@@ -51,8 +35,8 @@ std::string TOTPIssuer(const TSettingsFields& fields) {
 }
 
 std::string OtpauthAddress(const std::string& issuer, const std::string& user, const std::string& secret) {
-  const std::string encodedIssuer = PercentEncoded(issuer);
-  return "otpauth://totp/" + encodedIssuer + ":" + PercentEncoded(user) + "?secret=" + secret +
+  const std::string encodedIssuer = EncodeURLComponent(issuer);
+  return "otpauth://totp/" + encodedIssuer + ":" + EncodeURLComponent(user) + "?secret=" + secret +
          "&issuer=" + encodedIssuer;
 }
 

@@ -27,6 +27,12 @@ TEST(ucURLEncoding, DecodesEscapesAndKeepsBrokenOnesAsTheyStand) {
   }
 }
 
+TEST(ucURLEncoding, EncodesAllButTheUnreservedAndDecodesBack) {
+  const std::string text = "Az09-._~ /:?&=+%\xC3\xA9";
+  EXPECT_EQ(EncodeURLComponent(text), "Az09-._~%20%2F%3A%3F%26%3D%2B%25%C3%A9");
+  EXPECT_EQ(DecodeURLComponent(EncodeURLComponent(text), true), text);
+}
+
 TEST(ucURLEncoding, ParsesFieldsInOrderAndSkipsEmptySegments) {
   TFormFields fields;
   ParseURLEncodedFields("UserName=a+b&&Password=p%26q=r&flag&=empty&Action=", fields);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 
 #include "TempDir.h"
@@ -10,6 +9,7 @@
 #include "Tessmar_uSubmission.h"
 #include "ToolInstallation.h"
 #include "ucPipe.h"
+#include "ucURLEncoding.h"
 
 namespace kelvane {
 namespace {
@@ -21,23 +21,6 @@ std::string RunTool(const std::string& commandLine) {
   std::string output;
   const TProcessStatus status = RunConsoleCommand(commandLine, errorCode, output);
   return errorCode == 0 && status.Succeeded() ? output : "";
-}
-
-std::string FormEncode(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    }
-  }
-  return out;
 }
 
 class Authority : public ::testing::Test {
@@ -68,7 +51,7 @@ TEST_F(Authority, SignsWithTheRootAndCopiesTheRequestedName) {
       MakeRequest("-addext subjectAltName=DNS:reboot.example.com -addext basicConstraints=critical,CA:TRUE");
   ASSERT_NE(request.find('+'), std::string::npos) << "base64 text with a plus sign makes the test meaningful";
   const TAuthorityAnswer answer =
-      Subject->Answer("POST", "/certreq?x=1", "CertReq=" + FormEncode(EncodeRequestText(request)) +
+      Subject->Answer("POST", "/certreq?x=1", "CertReq=" + EncodeURLComponent(EncodeRequestText(request)) +
                                                     "&LocalNow=45356%2E5&LocalTimeZoneBias=0&UserEMail=a%40b");
   ASSERT_EQ(answer.Status, 200) << answer.Body;
   EXPECT_EQ(answer.Body.find('\n'), std::string::npos);
@@ -105,7 +88,7 @@ TEST_F(Authority, RefusalsSayError) {
       {"POST", "/certreq", "UserEMail=a", 400},
       {"POST", "/certreq", "CertReq=not+a+request", 422},
       {"POST", "/certreq",
-       "CertReq=" + FormEncode(EncodeRequestText("-----BEGIN CERTIFICATE REQUEST-----\nbroken\n"
+       "CertReq=" + EncodeURLComponent(EncodeRequestText("-----BEGIN CERTIFICATE REQUEST-----\nbroken\n"
                                                  "-----END CERTIFICATE REQUEST-----\n")),
        422},
   };
